@@ -6,6 +6,7 @@
 #include "engine/VornexEngine.h"
 #include "platform/online/Online.h"
 #include "platform/online/OnlineSocket.h"
+#include "sound/SoundEngine.h"
 
 namespace app {
 
@@ -166,7 +167,11 @@ void ApplyBrokerOption(const CommandLine& line) {
     if (line.brokerAddress) online::SetBrokerAddressOverride(line.brokerAddress);
 }
 
-void ApplyStepTimeOption(const CommandLine& line) { gVornexEngine.Timer().SetStepTime(line.stepTime); }
+void ApplyStepTimeOption(const CommandLine& line) {
+    gVornexEngine.Timer().SetStepTime(line.stepTime);
+    // The sound follows the game's steps too (MainWindow.cpp hands them over).
+    if (gSoundEngine) gSoundEngine->SetSteppedOutput(line.stepTime);
+}
 
 LogSink* StartLogSink(const CommandLine& line, std::FILE* err, int* exitCode) {
     *exitCode = kExitSuccess;

@@ -4,7 +4,8 @@
 //   --frames N   quit after N rendered frames, 1 to 2^31 - 1; such a run is not paced
 //   --paced      pace a --frames run too (a run without --frames always is)
 //   --step-time  every frame lasts exactly one game step (1/15 s) on the frame timer's
-//                clock, however long it really takes
+//                clock, however long it really takes; the mixer mixes exactly the game's
+//                steps (nothing is heard; --audio-out's file is on the game's clock)
 //   --screenshot FILE          save the back buffer after the last frame as a PNG
 //   --screenshot-every N DIR   save every Nth frame's back buffer as DIR/frame-NNNNNN.png
 //   --no-draw    use the recording graphics device (draws nothing, writes no picture)
@@ -30,8 +31,10 @@ class LogSink;
 namespace app {
 
 constexpr int kExitSuccess = 0;
-constexpr int kExitStartFailed = 1;  // the window, the engine or the start scene did not load
+constexpr int kExitStartFailed = 1;  // the window, the engine, the start-up scripts or a scene did not load
 constexpr int kExitBadArguments = 2;
+constexpr int kExitAlreadyRunning = 3;  // another copy runs (and was asked to come to the front)
+constexpr int kExitScriptErrors = 4;    // the run went on to its end, but its scripts reported errors
 constexpr uint32_t kMaxFrames = 0x7FFFFFFF;
 
 struct CommandLine {
@@ -65,7 +68,8 @@ int ReportBadCommandLine(const std::string& error, std::FILE* err);
 
 // Applies --broker to the online services' configuration (before the engine starts).
 void ApplyBrokerOption(const CommandLine& line);
-// Applies --step-time to the engine's frame timer (after start-up, before the engine starts).
+// Applies --step-time to the engine's frame timer and the sound's output (after start-up,
+// before the engine starts).
 void ApplyStepTimeOption(const CommandLine& line);
 
 // The started --log sink (null without --log). A file that cannot be opened is a bad

@@ -5,17 +5,20 @@
 // tick, the frame, and the deferred resize.
 #include "app/MainWindow.h"
 #include "app/CommandLine.h"
+#include "app/Failure.h"
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
 #include "core/Log.h"
+#include "core/PathLimit.h"
 #include "core/Time.h"
 #include "core/config/GameConfig.h"
 #include "core/config/ProjectConfig.h"
 #include "engine/VornexEngine.h"
 #include "engine/entity/Entity.h"
+#include "engine/script/LuaWrapper.h"
 #include "game/Game.h"
 #include "platform/os/Clock.h"
 #include "platform/os/Signals.h"
@@ -23,6 +26,7 @@
 #include "platform/gfx/ImageWriter.h"
 #include "platform/os/SingleInstance.h"
 #include "render/VornexRenderer.h"
+#include "sound/SoundEngine.h"
 
 namespace app {
 
@@ -252,12 +256,16 @@ bool CreateMainWindow(int32_t showCommand, const char* title) {
     desc.height = kInitialHeight;
     s.window = wnd::CreateWindow(desc);
     if (!s.window) {
-        gLog.Error(LogCategory::Engine, "The program ends: its main window cannot be created");
+        SayFailure("The program cannot start: its main window cannot be created");
         return false;
     }
     wnd::SetWindowProcedure(s.window, &MainWindowProc, nullptr);
     if (!gVornexEngine.Init(s.window, title, gGameConfig, true)) {
-        gLog.Error(LogCategory::Engine, "The program ends: the engine did not start");
+        // The engine's shutdown has closed the log: the line reaches standard error only.
+        char line[640];
+        std::snprintf(line, sizeof line, "The program cannot start: %s",
+                      gVornexEngine.StartFailure()[0] ? gVornexEngine.StartFailure() : "the engine did not start");
+        SayFailure(line);
         return false;
     }
     wnd::SetWindowText(s.window, gVornexEngine.Title());
@@ -276,7 +284,9 @@ bool CreateMainWindow(int32_t showCommand, const char* title) {
     uint32_t width = s.fullScreenRequested ? s.fullScreenMode.width : s.windowedWidth;
     uint32_t height = s.fullScreenRequested ? s.fullScreenMode.height : s.windowedHeight;
     if (!SetDisplayMode(&width, &height)) {
-        gLog.Error(LogCategory::Engine, "The program ends: its window cannot be shown at %ux%u", width, height);
+        char line[128];
+        std::snprintf(line, sizeof line, "The program cannot start: its window cannot be shown at %ux%u", width, height);
+        SayFailure(line);
         gVornexEngine.Shutdown();
         return false;
     }
@@ -287,32 +297,49 @@ bool CreateMainWindow(int32_t showCommand, const char* title) {
     return true;
 }
 
+namespace {
+// The stepped sound plays each of the game timer's steps before the step's events run, so
+// a sound a step starts begins at that step's time in the mixed file.
+void AdvanceSteppedSound(float seconds) {
+    if (gSoundEngine) gSoundEngine->AdvanceSteppedOutput(Time::FromFloatSeconds(seconds).ticks);
+}
+}  // namespace
+
 void StartGame(GameDelegate* delegate, char** args, int argCount) {
     MainWindowState& s = gMainWindow;
     wnd::Rect client;
     wnd::GetClientRect(s.window, &client);
     UpdateCursorClip();
     const NameString startScene(gProjectConfig->defaultScene ? gProjectConfig->defaultScene : "");
+    // What the scripts do from here on is the game's start-up (CheckStartScripts).
+    gLua.BeginFailureRecord();
     gGame->Init(s.window, static_cast<uint32_t>(client.Width()), static_cast<uint32_t>(client.Height()), delegate,
                 args, argCount);
+    if (gSoundEngine && gSoundEngine->IsSteppedOutput()) GameTimer::ObserveTicks(&gGame->GetGameTimer(), &AdvanceSteppedSound);
     gGame->Activate(false);
     gGame->SwitchScene(startScene.CStr(), 0, nullptr);
     s.runStart = os::ReadCounter();
 }
 
 namespace {
-// The start scene is loaded by the first tick: one that could not be loaded (its load
-// logged why) ends the program with the start-failure status instead of running an
-// empty scene.
-void CheckStartScene() {
+// A scene switch is serviced by the next tick: a scene that could not be loaded (its load
+// logged why) ends the run with the start-failure status instead of running an empty
+// scene. The start scene's load also ends the game's start-up: a script failure until then
+// ends the run too. loading: the scene the tick was to load, null when none was pending.
+void CheckSceneLoad(const char* loading) {
     MainWindowState& s = gMainWindow;
-    if (s.startSceneChecked || gGame->IsSwitchPending()) return;
+    if (!loading) return;
+    if (gGame->LastSceneLoadFailed()) {
+        char line[600];
+        std::snprintf(line, sizeof line, "The %s %s could not be loaded", s.startSceneChecked ? "scene" : "start scene",
+                      loading);
+        s.startSceneChecked = true;
+        EndRunWithFailure(kExitStartFailed, line, nullptr);
+        return;
+    }
+    if (s.startSceneChecked) return;
     s.startSceneChecked = true;
-    if (!gGame->LastSceneLoadFailed()) return;
-    gLog.Error(LogCategory::Engine, "The start scene %s could not be loaded",
-               gProjectConfig && gProjectConfig->defaultScene ? gProjectConfig->defaultScene : "");
-    s.exitCode = kExitStartFailed;
-    gGame->Quit();
+    CheckStartScripts(false);
 }
 
 // A paced run's wait after a frame: the next one starts a present interval after this
@@ -398,7 +425,9 @@ bool RunMainLoopPass() {
     // A quitting Game closes the engine and ends the loop.
     if (gGame->IsQuitting()) {
         LogRunSummary();
+        GameTimer::ObserveTicks(nullptr, nullptr);
         gGame->Close();
+        CheckRunScriptErrors();
         gVornexEngine.Shutdown();
         if (s.fullScreenActive) RestoreDesktopMode(false);
         return false;
@@ -444,10 +473,15 @@ bool RunMainLoopPass() {
         }
         focused = !s.resizing;
     }
-    // The Game's tick.
-    gGame->Tick(focused);
-    ++s.ticks;
-    CheckStartScene();
+    // The Game's tick (none while a failure holds the run: the scripts are not run again).
+    if (!s.holding) {
+        const char* pending = gGame->IsSwitchPending() ? gGame->PendingSceneName() : nullptr;
+        char loading[fs::kMaxPath] = "";
+        if (pending) std::snprintf(loading, sizeof loading, "%s", pending);
+        gGame->Tick(focused);
+        ++s.ticks;
+        CheckSceneLoad(pending ? loading : nullptr);
+    }
     // A frame while focused and not resizing (a failed frame resets the renderer).
     if (!s.resizing && focused) {
         ++s.renderedFrames;
@@ -477,7 +511,11 @@ bool RunMainLoopPass() {
 int AppMain(GameDelegate* delegate, const char* title, char** args, int argCount, uint32_t frameLimit) {
     MainWindowState& s = gMainWindow;
     os::SingleInstance instance;
-    if (instance.Acquire(kMainWindowClass) == os::SingleInstance::Result::Another) return kExitSuccess;
+    if (instance.Acquire(kMainWindowClass) == os::SingleInstance::Result::Another) {
+        SayFailure("Another copy of the program is already running (it was asked to come to the front); this one ends");
+        gLog.Print(LogSeverity::Progress, LogCategory::Script, "Script errors: %u", LuaWrapper::GetErrorCount());
+        return kExitAlreadyRunning;
+    }
     s.instance = instance.IsHeld() ? &instance : nullptr;
     s.frameLimit = frameLimit;
     // Before the engine starts: an interrupt during its start-up (seconds of shader and
@@ -494,7 +532,10 @@ int AppMain(GameDelegate* delegate, const char* title, char** args, int argCount
     }
     s.exitCode = kExitSuccess;
     s.startSceneChecked = false;
+    s.holding = false;
     StartGame(delegate, args, argCount);
+    // The Game's start-up calls ran the main script and its start events.
+    CheckStartScripts(true);
     while (RunMainLoopPass()) {
     }
     os::RemoveTerminationHandlers();

@@ -93,7 +93,11 @@ struct MainWindowState {
     bool paced = false;           // frames wait for their present interval
     int64_t nextPresentAt = 0;    // counter ticks; 0: the next frame goes at once
     bool startSceneChecked = false;  // the start scene's load has been looked at
-    int exitCode = 0;                // AppMain's result after a quit (kExitSuccess unless a start failed)
+    int exitCode = 0;                // AppMain's result after a quit (kExitSuccess unless something failed)
+    // A failure is on the game console: the Game no longer ticks, and a key, a click or
+    // the window's close ends the run (the desktop only; app/Failure.h).
+    bool holding = false;
+    bool logOnStandardError = false;  // --log -: the program's failure lines go through the log
     os::SingleInstance* instance = nullptr;  // not owned; null: no raise requests
     // Pictures of the back buffer: after the last frame (the frame limit, or the frame
     // in which the Game began to quit) and every Nth frame; null or 0: none.
@@ -112,10 +116,13 @@ extern MainWindowState gMainWindow;
 // Forgets every field (tests; the window layer keeps its own state).
 void ResetMainWindowState();
 
-// The process entry's work: returns kExitSuccess after a normal quit or when another
-// instance already runs (it is asked to come to the front), kExitStartFailed when the
-// window or the engine did not start or the start scene could not be loaded. args: the Game's argument vector (program name
-// first). frameLimit: quit after that many rendered frames (0: no limit).
+// The process entry's work: returns kExitSuccess after a normal quit; kExitAlreadyRunning
+// when another instance already runs (it is asked to come to the front); kExitStartFailed
+// when the window or the engine did not start, the game's scripts failed in its start-up
+// calls or a scene could not be loaded; kExitScriptErrors after a run whose scripts
+// reported errors. Each failure says so on standard error (app/Failure.h). args: the
+// Game's argument vector (program name first). frameLimit: quit after that many rendered
+// frames (0: no limit).
 int AppMain(GameDelegate* delegate, const char* title, char** args, int argCount, uint32_t frameLimit);
 void RegisterMainWindowClass();
 // The window, the engine start-up, the title and the first presentation; false (the

@@ -77,6 +77,11 @@ int64_t OnSetCursor(wnd::Event& event) {
 }
 
 int64_t OnKeyDown(wnd::Event& event) {
+    // A failure on the console: any key ends the run.
+    if (gMainWindow.holding) {
+        gGame->Quit();
+        return 1;
+    }
     if (event.code == kEnterKey && wnd::IsCtrlKeyDown()) {
         ApplyFullScreenRequest(!gMainWindow.fullScreenRequested);
         return 1;
@@ -104,6 +109,10 @@ int64_t OnMouseMove(wnd::Event& event) {
 }
 
 int64_t OnButton(wnd::Event& event) {
+    if (gMainWindow.holding) {
+        if (event.kind == wnd::EventKind::ButtonDown) gGame->Quit();
+        return 0;
+    }
     int32_t width = 0, height = 0;
     ClientSize(&width, &height);
     const MouseButtonEvents events = MouseButtonEventsFor(event);

@@ -6,6 +6,7 @@
 // the libraries.
 #include <cstdio>
 #include <filesystem>
+#include <string>
 #include <system_error>
 
 #include "app/CommandLine.h"
@@ -50,11 +51,12 @@ int main(int argc, char** argv) {
     app::gMainWindow.screenshotEvery = line.screenshotEvery;
     app::gMainWindow.screenshotFolder = line.screenshotFolder;
     app::gMainWindow.paced = app::IsPaced(line);
+    app::gMainWindow.logOnStandardError = line.logPath && std::string(line.logPath) == "-";
     app::ApplyBrokerOption(line);
     const StaticInitTable* tables[] = {&kCoreStaticInit,  &kRenderStaticInit, &kEngineStaticInit, &kSceneStaticInit,
                                        &kSoundStaticInit, &kUIStaticInit,     &kNetStaticInit,    &kGameStaticInit, &kBindingsStaticInit};
     if (!RunStaticInit(tables, sizeof tables / sizeof tables[0])) {
-        std::fprintf(stderr, "quorvel2: start-up failed\n");
+        std::fprintf(stderr, "quorvel2: the program cannot start: its libraries did not start\n");
         return app::kExitStartFailed;
     }
     app::ApplyStepTimeOption(line);

@@ -171,7 +171,7 @@ void Log::ConsolePrintError(const char* text) { Console(4, text, true); }
 void Log::Control(uint8_t code) { PostControl(Sink(), code); }
 
 // ---------------------------------------------------------------------------------------
-// File sink for the program's --log option.
+// File sink for the program's --log option: each line "[severity:category] text".
 
 namespace {
 
@@ -191,10 +191,16 @@ protected:
             const char* text = reinterpret_cast<const char*>(ring.ReadCursor());
             const uint32_t n = ring.ReadLeft();
             std::fprintf(file, "[%u:%u] %.*s\n", head[0], head[1], static_cast<int>(n ? n - 1 : 0), text);
-            if (head[0] >= 4) std::fflush(file);
+            if (head[0] >= 4) std::fflush(file);  // an error is on disk before Log::Error returns
         } else if (id == LOG_CMD_CONTROL) {
             std::fflush(file);
         }
+    }
+    // Every wake handles what is queued, then writes it through: the file is never more
+    // than one batch of lines behind the program (a reader follows it as it runs).
+    void Tick() override {
+        LogSink::Tick();
+        std::fflush(file);
     }
 
 private:

@@ -96,6 +96,9 @@ public:
     static void OnSteamWarning(int severity, const char* text);
 
     bool IsInitialized() const { return initialized; }
+    // Why the last Init failed, as one line a user can act on ("" when it did not fail or
+    // gave no reason): the program says it even when no log is attached.
+    const char* StartFailure() const { return startFailure; }
     GameConfig* Configuration() const { return configuration; }
     // The configuration the start-up pieces use when called on their own (Init sets it).
     void SetConfiguration(GameConfig* c) { configuration = c; }
@@ -125,6 +128,8 @@ private:
     bool DataDirectory(char* buffer, uint32_t size) const;
     // A renderer flush with wait, only while the renderer thread runs.
     static void FlushRenderer();
+    // Keeps the first reason of a failing start-up; later ones are dropped.
+    void NoteStartFailure(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     Dynarray<VornexEngineOwnedObject*> ownedObjects;
     GameConfig* configuration = nullptr;
@@ -139,6 +144,9 @@ private:
     bool stringsCreated = false;
     // Init ran since the last Shutdown: a second Shutdown finds nothing to do.
     bool shutdownPending = false;
+    char startFailure[512] = {};
+    // The first data kind that did not mount in the last MountData (its file or folder).
+    char mountFailure[512] = {};
 };
 
 extern VornexEngine& gVornexEngine;

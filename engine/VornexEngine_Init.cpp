@@ -1,4 +1,7 @@
 // Engine start-up: every service in its fixed order, and the failure path.
+#include <cstdarg>
+#include <cstdio>
+
 #include "core/Log.h"
 #include "core/Memory.h"
 #include "core/config/GameConfig.h"
@@ -43,6 +46,7 @@ bool VornexEngine::Init(uint32_t window, const char* titleText, GameConfig* game
                         bool runStartupScripts) {
     configuration = gameConfiguration;
     shutdownPending = true;
+    startFailure[0] = 0;
     if (RunInit(window, titleText, runStartupScripts)) return true;
     // Said here, before the shutdown destroys a log sink handed to the engine, so the
     // log of a program that ends for it says why.
@@ -51,6 +55,14 @@ bool VornexEngine::Init(uint32_t window, const char* titleText, GameConfig* game
     SteamAPI_RunCallbacks();
     Shutdown();
     return false;
+}
+
+void VornexEngine::NoteStartFailure(const char* format, ...) {
+    if (startFailure[0]) return;
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(startFailure, sizeof startFailure, format, args);
+    va_end(args);
 }
 
 bool VornexEngine::RunInit(uint32_t window, const char* titleText, bool runStartupScripts) {
@@ -67,7 +79,10 @@ bool VornexEngine::RunInit(uint32_t window, const char* titleText, bool runStart
 
 bool VornexEngine::StartCore(const char* titleText, bool* savedConfigLoaded) {
     // 1. A title names the project's user folder.
-    if (!titleText || !titleText[0]) return false;
+    if (!titleText || !titleText[0]) {
+        NoteStartFailure("the program has no window title");
+        return false;
+    }
     // 2. The single-precision and COM set-up of the original platform have nothing to do
     // here: floats are IEEE single throughout.
     // 3. Core state; the title copy.
@@ -75,10 +90,16 @@ bool VornexEngine::StartCore(const char* titleText, bool* savedConfigLoaded) {
     EngineCore::Init(configuration);
     EngineFree(title);
     title = fs::CopyText(titleText);
-    if (!title) return false;
+    if (!title) {
+        NoteStartFailure("out of memory");
+        return false;
+    }
     // 4-7. Banner, online services, the container reader, user folders.
     LogBanner();
-    if (!GetMultiplayerServices().StartOnlineServices()) return false;
+    if (!GetMultiplayerServices().StartOnlineServices()) {
+        NoteStartFailure("the online services did not start");
+        return false;
+    }
     fileReaderStarted = gPhysicalFileReader.Start();
     MountUserFolders();
     // 8. Saved and optimal settings; the log's frame numbers follow the configuration.
@@ -90,9 +111,15 @@ bool VornexEngine::StartCore(const char* titleText, bool* savedConfigLoaded) {
 bool VornexEngine::LoadProjectData() {
     // 9-10. Data but textures, then the project configuration; volumes left unset take the
     // project's defaults.
-    if (!MountData(kMountAllButTextures)) return false;
+    if (!MountData(kMountAllButTextures)) {
+        NoteStartFailure("%s", mountFailure[0] ? mountFailure : "the game's data cannot be mounted");
+        return false;
+    }
     ProjectConfig& project = GetProjectConfig();
-    if (!project.Load()) return false;
+    if (!project.Load()) {
+        NoteStartFailure("the project's settings common/Project.ConfigBin cannot be read (missing or damaged)");
+        return false;
+    }
     if (configuration) {
         if (configuration->sfxVolume < 0.0f) configuration->sfxVolume = project.defaultSoundVolume;
         if (configuration->musicVolume < 0.0f) configuration->musicVolume = project.defaultMusicVolume;
@@ -105,7 +132,10 @@ bool VornexEngine::StartRenderingAndLoading(uint32_t window, bool runStartupScri
     ProjectConfig& project = GetProjectConfig();
     // 11-13. Renderer and presenter; the renderer settings of a first run; textures.
     const bool fullScreen = configuration && configuration->fullScreenMode;
-    if (!gVornexRenderer.Start(window, fullScreen ? 1 : 0)) return false;
+    if (!gVornexRenderer.Start(window, fullScreen ? 1 : 0)) {
+        NoteStartFailure("the renderer did not start (no graphics device)");
+        return false;
+    }
     if (!savedConfigLoaded && configuration) configuration->FillRendererParams();
     gVornexRenderer.SetVisualizationMode(project.visualizationMode);
     MountData(kMountTextures);
@@ -116,7 +146,10 @@ bool VornexEngine::StartRenderingAndLoading(uint32_t window, bool runStartupScri
     gEntityTemplateRegistry.Init();
     if (!scheduler) scheduler = new ScriptScheduler;
     // 19. Shaders, then the services that use them.
-    if (!gShaderManager || !gShaderManager->LoadDefinitions()) return false;
+    if (!gShaderManager || !gShaderManager->LoadDefinitions()) {
+        NoteStartFailure("the shader definitions common/Shaders/Shaders.DefBin cannot be read (missing or damaged)");
+        return false;
+    }
     gShaderManager->InitPostProcessShaders(gVornexRenderer.PostProcess());
     GetUIServices().InitVideoEngine();
     if (gRendererScene) gRendererScene->PostInit();

@@ -89,6 +89,7 @@ bool VornexEngine::DataDirectory(char* buffer, uint32_t size) const {
 
 bool VornexEngine::MountData(uint32_t mask) {
     mask &= ~kUnmountedKindBits;
+    mountFailure[0] = 0;
     char dataDirectory[fs::kMaxPath];
     if (!DataDirectory(dataDirectory, sizeof dataDirectory)) return false;
     if (configuration && configuration->GetUseContainerFiles()) return MountDataContainers(dataDirectory, mask);
@@ -101,8 +102,12 @@ bool VornexEngine::MountDataFolders(const char* dataDirectory, uint32_t mask) {
         if (!(mask & (1u << kind))) continue;
         char folder[fs::kMaxPath];
         const int n = std::snprintf(folder, sizeof folder, "%s/%s", dataDirectory, kDataKindNames[kind]);
-        if (n < 0 || static_cast<uint32_t>(n) >= sizeof folder || !gFileSystem.MountDirectory(kDataKindNames[kind], folder))
+        if (n < 0 || static_cast<uint32_t>(n) >= sizeof folder || !gFileSystem.MountDirectory(kDataKindNames[kind], folder)) {
+            if (result)
+                std::snprintf(mountFailure, sizeof mountFailure, "the data folder %s cannot be mounted (missing?)",
+                              folder);
             result = false;
+        }
     }
     return result;
 }
@@ -121,6 +126,9 @@ bool VornexEngine::MountDataContainers(const char* dataDirectory, uint32_t mask)
                              gFileSystem.MountContainer(kDataKindNames[record.mountKind], base, record.fileKind,
                                                         kContainerHashSeed, kContainerExtraFiles);
         if (!mounted) {
+            if (!record.optional && result)
+                std::snprintf(mountFailure, sizeof mountFailure,
+                              "the data file %s cannot be mounted (missing or damaged)", base);
             if (!record.optional) result = false;
         } else if (record.group >= 0 && record.group < 32) {
             mountedGroups |= 1u << record.group;

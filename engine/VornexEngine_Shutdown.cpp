@@ -53,6 +53,8 @@ void VornexEngine::Shutdown() {
     GetSoundServices().RemoveAllSoundEntries();
     gScratchAllocator.Release();
     gLua.Close();
+    // Every run's log ends with its count, a failed start-up's too.
+    gLog.Print(LogSeverity::Progress, LogCategory::Script, "Script errors: %u", LuaWrapper::GetErrorCount());
     gProfiler.Release();
     GetUIServices().CloseVideoEngine();
     GetSoundServices().StopEngine();

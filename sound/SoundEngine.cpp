@@ -27,6 +27,7 @@
 #include "core/config/ProjectConfig.h"
 #include "core/profiler/Profiler.h"
 #include "platform/os/Clock.h"
+#include "platform/os/Thread.h"
 #include "sound/SoundInstance.h"
 
 SoundEngine* gSoundEngine = nullptr;
@@ -50,6 +51,8 @@ void SoundParamWrapper::LoadDefaults() {
 
 namespace {
 constexpr uint32_t kDefaultDecodeBlocks = 64;
+// How long the stepped output waits, in 1 ms sleeps, for data a new sound needs.
+constexpr uint32_t kDataWaitMs = 10000;
 
 void ResetFade(FloatFade& fade, int64_t now) {
     fade.active = false;
@@ -120,8 +123,16 @@ void SoundEngine::Initialize() {
     const uint32_t blocks = gProjectConfig ? gProjectConfig->GetSoundDecoders() : kDefaultDecodeBlocks;
     SoundInstanceBase::CreateDecodePool(blocks);
 
+    audio::EngineOptions options = engineOptions;
+    if (stepped) {
+        // The stepped output mixes only what it is told, on its own clock from now on.
+        options.output = audio::OutputKind::kManual;
+        steppedOrigin = lastUpdateTime = os::ReadCounter();
+        steppedTicks = 0;
+        steppedFrames = 0;
+    }
     audio::AudioEngine* engine = nullptr;
-    audio::Result result = (engineFactory ? engineFactory : &audio::CreateAudioEngine)(&engine, &engineOptions);
+    audio::Result result = (engineFactory ? engineFactory : &audio::CreateAudioEngine)(&engine, &options);
     if (result == audio::kOk && engine) {
         result = engine->Initialize(0, audio::kAnyProcessor);
         if (result != audio::kOk) {
@@ -139,7 +150,11 @@ void SoundEngine::Initialize() {
         audio::VoiceDetails details;
         master->GetVoiceDetails(&details);
         outputChannels = details.inputChannels;
+        outputRate = details.inputSampleRate;
     }
+    if (result == audio::kOk && stepped)
+        gLog.Print(LogSeverity::Progress, LogCategory::Sound,
+                   "Sound output: stepped, the game's steps mixed as they are played (nothing is heard)");
     if (result == audio::kOk) {
         audio::PannerInitialize(audio::kSpeakerStereo, audio::kSpeedOfSound, panner);
         listener.orientFront = {0.0f, 0.0f, 1.0f};
@@ -180,7 +195,10 @@ void SoundEngine::RemoveWakeClient(SoundWakeClient* client) {
     wakeClients.erase(std::remove(wakeClients.begin(), wakeClients.end(), client), wakeClients.end());
 }
 
+int64_t SoundEngine::Now() const { return stepped ? steppedOrigin + steppedTicks : os::ReadCounter(); }
+
 void SoundEngine::UpdateAudio() {
+    if (stepped) return;  // the stepped output updates when it is advanced
     const int64_t now = os::ReadCounter();
     const uint32_t timeout = CurrentTimeout();
     if (timeout == kWaitForever) {
@@ -190,11 +208,16 @@ void SoundEngine::UpdateAudio() {
     const int64_t elapsedTicks = now > lastUpdateTime ? now - lastUpdateTime : 0;
     const uint64_t elapsedMs = uint64_t(elapsedTicks) * 1000u / uint64_t(os::kCounterFrequency);
     if (elapsedMs < uint64_t(timeout)) return;
+    RunUpdate(now, elapsedMs);
+}
 
+void SoundEngine::RunUpdate(int64_t now, uint64_t elapsedMs) {
+    const int64_t started = os::ReadCounter();
     gProfiler.SetValue(PROFILE_SOUND_ROUND_TIME, float(elapsedMs), PROFILER_THREAD_OTHER);
     lastUpdateTime = now;
     AdvanceFades(now);
     SoundInstanceBase::UpdateAll();
+    if (stepped) WaitForSoundData();
 
     if (audioEngine) {
         audioEngine->CommitChanges(kSoundOperationSet);
@@ -209,9 +232,46 @@ void SoundEngine::UpdateAudio() {
     const uint32_t decoded = SoundInstanceBase::DecodedBytes();
     gProfiler.SetValue(PROFILE_SOUND_BYTES_DECODED, float(decoded - decodedByteMark), PROFILER_THREAD_OTHER);
     decodedByteMark = decoded;
-    const int64_t took = os::ReadCounter() - now;
+    const int64_t took = os::ReadCounter() - started;
     gProfiler.SetValue(PROFILE_SOUND_TICK, float(double(took) * 1000.0 / double(os::kCounterFrequency)),
                        PROFILER_THREAD_OTHER);
+}
+
+void SoundEngine::WaitForSoundData() {
+    for (uint32_t waited = 0; SoundInstanceBase::AnyWaitsForData(); ++waited) {
+        if (waited == kDataWaitMs) {
+            if (!dataLateLogged)
+                gLog.Print(LogSeverity::Warning, LogCategory::Sound,
+                           "Sound data did not arrive within %u ms: the sound starts late", kDataWaitMs);
+            dataLateLogged = true;
+            return;
+        }
+        os::Sleep(1);
+        SoundInstanceBase::UpdateAll();
+    }
+}
+
+void SoundEngine::AdvanceStepped(int64_t ticks) {
+    if (!stepped || ticks <= 0) return;
+    steppedTicks += ticks;
+    if (!audioEngine || outputRate == 0) {
+        RunUpdate(Now(), uint64_t(ticks) * 1000u / uint64_t(os::kCounterFrequency));
+        return;
+    }
+    // Frames owed on the clock so far (exact: no rounding error builds up), mixed in
+    // slices of at most one update interval, each after an update at its start.
+    const uint64_t owed = uint64_t(static_cast<unsigned __int128>(steppedTicks) * outputRate / os::kCounterFrequency);
+    const uint64_t frames = owed - steppedFrames;
+    const uint64_t sliceMax = std::max<uint64_t>(1, uint64_t(outputRate) * CurrentTimeout() / 1000u);
+    const uint64_t slices = (frames + sliceMax - 1) / sliceMax;
+    for (uint64_t k = 0; k < slices; ++k) {
+        const uint64_t slice = frames * (k + 1) / slices - frames * k / slices;
+        const int64_t at = steppedOrigin +
+                           int64_t(static_cast<unsigned __int128>(steppedFrames) * os::kCounterFrequency / outputRate);
+        RunUpdate(at, slice * 1000u / outputRate);
+        audioEngine->Render(uint32_t(slice), nullptr);
+        steppedFrames += slice;
+    }
 }
 
 void SoundEngine::CompleteMasterFade() {

@@ -25,7 +25,16 @@
 //   21 as 20: frequency-ratio fade
 //   22 u32 id, u32 L, L bytes of name (0: none): loop file
 //   23 log the active instances
+//   24 i64 counter ticks: the stepped output plays that much more time (see below)
 // Ids: 0xFFFFFFFF every instance; owner null any owner; a negative channel any channel.
+//
+// The stepped output (a --step-time run): the sound's clock is the time the main thread
+// hands over with AdvanceSteppedOutput, the game's steps, not the counter. Each advance
+// updates the instances and mixes exactly that time (in slices of at most one update
+// interval, an update before each) into the capture file, so the file is on the game's
+// clock and the same on every run: an update first waits for the data its new sounds
+// need (resources loading, files opening), which a real-time output would play late or
+// not at all. Nothing is heard.
 #include <atomic>
 #include <cstdint>
 #include <vector>
@@ -100,6 +109,7 @@ enum SoundCommand : uint32_t {
     SOUND_CMD_SET_FREQUENCY_RATIO = 21,
     SOUND_CMD_SET_LOOP_FILE = 22,
     SOUND_CMD_LOG_INSTANCES = 23,
+    SOUND_CMD_ADVANCE = 24,
     SOUND_CMD_END
 };
 
@@ -150,6 +160,9 @@ public:
     // Through the loader: dump the sound memory pool; evict unused sounds.
     void LogSoundMemoryPool();
     void EvictSoundMemoryPool();
+    // The stepped output plays `ticks` more counter ticks of time (command 24); nothing
+    // without it.
+    void AdvanceSteppedOutput(int64_t ticks);
 
     // ======== Any thread ========
     // Runs job(argument, payload copy) on the sound thread, in order with the commands
@@ -163,6 +176,9 @@ public:
     // Whether the emitters' start operation may post: the thread runs, or the engine
     // runs without it (tests).
     bool AcceptsPlays() const { return IsRunning() || runWithoutThread; }
+    // Set before Start: the output is the stepped one (see above).
+    void SetSteppedOutput(bool on) { stepped = on; }
+    bool IsSteppedOutput() const { return stepped; }
 
     // ======== Sound thread ========
     // Null until initialised and after the shutdown.
@@ -173,6 +189,8 @@ public:
     audio::MasteringVoice* GetMasteringVoice() const { return masteringVoice; }
     // Sound thread, or any thread while the thread does not run.
     bool HasAudioEngine() const { return audioEngine != nullptr; }
+    // The sound's clock in counter ticks: the counter, or the stepped output's time.
+    int64_t Now() const;
     uint32_t OutputChannelCount() const { return outputChannels; }
     int64_t LastUpdateTime() const { return lastUpdateTime; }
     float MasterVolume() const { return masterVolume; }
@@ -211,6 +229,12 @@ private:
     void Initialize();
     void Shutdown();
     void UpdateAudio();
+    // The update at the time: fades, instances, the commit and the counters.
+    void RunUpdate(int64_t now, uint64_t elapsedMs);
+    // Command 24: updates and mixes the stepped output's next stretch.
+    void AdvanceStepped(int64_t ticks);
+    // Updates the instances again until none waits for its data (bounded).
+    void WaitForSoundData();
     // Master fade done at once, every instance's levels applied and committed: the
     // update stops while the thread waits without a time-out.
     void CompleteMasterFade();
@@ -241,6 +265,14 @@ private:
     audio::EngineOptions engineOptions;
     EngineFactory engineFactory = nullptr;
     bool runWithoutThread = false;
+    // The stepped output: its clock's start, the time handed over, the frames mixed, the
+    // output's rate.
+    bool stepped = false;
+    int64_t steppedOrigin = 0;
+    int64_t steppedTicks = 0;
+    uint64_t steppedFrames = 0;
+    uint32_t outputRate = 0;
+    bool dataLateLogged = false;
 };
 
 // Built by the ordered start-up (kSoundStaticInit, module 4).

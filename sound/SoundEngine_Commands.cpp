@@ -194,6 +194,13 @@ void SoundEngine::LogActiveSoundInstances() {
     if (BeginCommand(SOUND_CMD_LOG_INSTANCES, 0)) EndCommand();
 }
 
+void SoundEngine::AdvanceSteppedOutput(int64_t ticks) {
+    if (!stepped || ticks <= 0) return;
+    if (!BeginCommand(SOUND_CMD_ADVANCE, sizeof ticks)) return;
+    Ring().WriteValue(ticks);
+    EndCommand();
+}
+
 void SoundEngine::LogSoundMemoryPool() { gResourceManager.PostLogSoundMemoryPool(); }
 
 void SoundEngine::EvictSoundMemoryPool() { gResourceManager.PostEvictResources(1u << RESOURCE_SOUND, false, 0, 0); }
@@ -331,10 +338,15 @@ struct SoundCommandHandlers {
                        i->Params().LoopCount == 0 ? 1 : 0, i->GetName());
     }
 
+    static void Advance(SoundEngine& e, CommandRingBuffer& r) {
+        int64_t ticks = 0;
+        if (r.ReadValue(ticks)) e.AdvanceStepped(ticks);
+    }
+
     static constexpr Handler kTable[SOUND_CMD_END - SOUND_CMD_INITIALIZE] = {
         &Initialize, &Shutdown, &SetListener, &VolumeSettings, &ChannelVolume, &MasterVolume,
         &ChannelFrequencyRatio, &Play, &Stop, &ExitLoop, &Pause, &Resume, &SetVolume, &SetFrequencyRatio,
-        &SetLoopFile, &LogInstances,
+        &SetLoopFile, &LogInstances, &Advance,
     };
 };
 

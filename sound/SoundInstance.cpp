@@ -66,7 +66,7 @@ SoundInstanceBase::SoundInstanceBase(EntitySoundEmitter* soundOwner, const char*
     }
     if (params.Flags & SOUNDSTARTFLAG_IMPORTANT) stateFlags |= SOUNDINSTANCE_IMPORTANT;
     if (params.StartDelay > 0.0f)
-        startTime = os::ReadCounter() + Time::FromSeconds(params.StartDelay).ticks;
+        startTime = gSoundEngine->Now() + Time::FromSeconds(params.StartDelay).ticks;
 
     previous = tail;
     if (tail) tail->next = this;
@@ -104,6 +104,12 @@ SoundInstanceBase* SoundInstanceBase::CreateFromPlay(const char* soundName, uint
 
 void SoundInstanceBase::DeleteAll() {
     while (head) delete head;
+}
+
+bool SoundInstanceBase::AnyWaitsForData() {
+    for (const SoundInstanceBase* i = head; i; i = i->next)
+        if (i->WaitsForData()) return true;
+    return false;
 }
 
 void SoundInstanceBase::UpdateAll() {

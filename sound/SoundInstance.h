@@ -68,6 +68,9 @@ public:
     virtual void SetLoopFile(const char* name) {}
     virtual const char* GetName() const { return "Unknown"; }
     virtual bool IsZombie() const { return false; }
+    // Whether the instance cannot start yet because its data is still on its way (its
+    // resources loading, its file opening): the stepped output waits for it.
+    virtual bool WaitsForData() const { return false; }
     // False without a voice.
     virtual bool SetVoiceVolume(float volume);
 
@@ -115,6 +118,7 @@ public:
     static void ReleaseOwner(const EntitySoundEmitter* owner, float seconds);
     // Updates every instance; deletes those that finished.
     static void UpdateAll();
+    static bool AnyWaitsForData();
     // Decoded bytes since the process started (wraps).
     static uint32_t DecodedBytes() { return decodedBytes; }
     static uint32_t StreamCount() { return streamCount; }
@@ -246,6 +250,7 @@ public:
 
     bool Update() override;
     const char* GetName() const override;
+    bool WaitsForData() const override;
     bool RewindStream(bool first) override;
     bool SubmitNextBuffer(bool first) override;
 
@@ -270,6 +275,7 @@ public:
 
     bool Update() override;
     void SetLoopFile(const char* name) override;
+    bool WaitsForData() const override;
     bool RewindStream(bool first) override;
 
 private:

@@ -75,6 +75,13 @@ SoundInstanceStatic::~SoundInstanceStatic() {
     sounds.Release();
 }
 
+bool SoundInstanceStatic::WaitsForData() const {
+    if (playbackState != STATE_WAITING) return false;
+    for (const ResourceSound* sound : sounds)
+        if (!sound->IsLoaded()) return true;
+    return false;
+}
+
 const char* SoundInstanceStatic::GetName() const {
     return sounds.Count() > 0 && sounds[0]->GetName() ? sounds[0]->GetName() : "Unknown";
 }
@@ -115,7 +122,7 @@ bool SoundInstanceStatic::Update() {
         }
     }
     if (params.Flags & SOUNDSTARTFLAG_JUSTLOAD) return false;
-    if (startTime > os::ReadCounter()) return true;
+    if (startTime > gSoundEngine->Now()) return true;
     if (!StartPlayback()) {
         gLog.Print(LogSeverity::Error, LogCategory::Sound, "Unable to start playback of %s", first->GetName());
         return false;

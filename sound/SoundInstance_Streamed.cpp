@@ -57,7 +57,7 @@ bool SoundInstanceStreamed::Update() {
     if (params.LoopCount == 0 && BecamePlaceholder(SoundInstanceZombie::KIND_STREAMED)) return false;
     switch (playbackState) {
     case STATE_OPENING:
-        if (!reader->IsOpenOrFailed() || startTime > os::ReadCounter()) return true;
+        if (!reader->IsOpenOrFailed() || startTime > gSoundEngine->Now()) return true;
         if (!reader->IsOpen()) {
             gLog.Print(LogSeverity::Error, LogCategory::Sound, "Unable to open sound file for streaming: [%s]",
                        reader->GetName());
@@ -93,6 +93,10 @@ bool SoundInstanceStreamed::Update() {
     default:
         return SoundInstanceDecodableBase::Update();
     }
+}
+
+bool SoundInstanceStreamed::WaitsForData() const {
+    return playbackState == STATE_OPENING && reader && !reader->IsOpenOrFailed();
 }
 
 void SoundInstanceStreamed::SetLoopFile(const char* file) {

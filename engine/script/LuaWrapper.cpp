@@ -143,7 +143,8 @@ LuaWrapper::~LuaWrapper() { Close(); }
 void LuaWrapper::Init() {
     if (state) return;
     gLog.Print(LogSeverity::Progress, LogCategory::Script, "Initializing LUA wrapper...");
-    gScriptErrorCount = 0;
+    ResetErrorCounter();
+    BeginFailureRecord();
     state = lua_newstate(&HostAllocate, nullptr);
     if (!state) {
         gLog.Error(LogCategory::Script, "LuaWrapper::Init - cannot create the Lua state");
@@ -155,6 +156,9 @@ void LuaWrapper::Init() {
 
     lua_pushcfunction(L, &HostCall);
     hostCallRef = luaL_ref(L, LUA_REGISTRYINDEX);
+    lua_pushlightuserdata(L, this);
+    lua_pushcclosure(L, &MessageHandler, 1);
+    messageHandlerRef = luaL_ref(L, LUA_REGISTRYINDEX);
     lua_pushliteral(L, "_ERRORMESSAGE");
     errorHandlerNameRef = luaL_ref(L, LUA_REGISTRYINDEX);
     lua_pushliteral(L, "precompiled chunks are not accepted");
@@ -197,6 +201,7 @@ void LuaWrapper::Init() {
 void LuaWrapper::Close() {
     if (!state) return;
     gLog.Print(LogSeverity::Progress, LogCategory::Script, "Closing LUA wrapper");
+    ReportRepeatedErrors();
     lua_close(state);
     state = nullptr;
     floatArray.Release();
@@ -264,7 +269,10 @@ size_t LuaWrapper::AllocatedBytes() { return gLuaBytes; }
 
 // ---- Error counter ----
 
-void LuaWrapper::ResetErrorCounter() { gScriptErrorCount = 0; }
+void LuaWrapper::ResetErrorCounter() {
+    ReportRepeatedErrors();
+    gScriptErrorCount = 0;
+}
 uint32_t LuaWrapper::GetErrorCount() { return gScriptErrorCount; }
 void LuaWrapper::IncErrorCounter() { ++gScriptErrorCount; }
 

@@ -29,6 +29,7 @@
 #include <cstdint>
 
 #include "core/Dynarray.h"
+#include "core/PathLimit.h"
 #include "core/text/NameString.h"
 
 struct lua_State;
@@ -72,6 +73,8 @@ public:
     // Runs "directory/name.lua" (or "name.lua" without a directory) through gFileSystem.
     // A missing file is reported only with reportMissing and is never counted; a compile
     // or run error is reported and counted. The defaults are those of the script form.
+    // The chunk is named after the file ("directory/name.lua"), so that Lua's messages
+    // read "directory/name.lua:LINE: ...".
     void ExecuteFile(const char* name, const char* directory = kScriptFolder, bool reportMissing = true);
     // object:method(args) on the argCount values the caller pushed, the object pushed as a
     // user type of className. False (stack restored) when the class is unknown, the
@@ -112,15 +115,36 @@ public:
 
     // ---- Errors ----
     // Runs the function under its argCount arguments with global _ERRORMESSAGE as the
-    // message handler when it is a function. A failure is reported and counted.
+    // message handler when it is a function (the host's own handler keeps the message for
+    // the report first). A failure is reported and counted.
     bool ProtectedCall(const char* chunkName, int argCount, int resultCount);
     // Logs the chunk and the status text; with callHandler, hands the message on the top
-    // to _ERRORMESSAGE (or logs it); pops the message.
+    // to _ERRORMESSAGE (or logs it); pops the message. A report whose chunk, status and
+    // message were reported before logs nothing (the handler is still called).
     void ReportError(const char* chunkName, int status, bool callHandler);
-    // The process-wide script error counter (script statics of LuaWrapper).
+    // The process-wide script error counter (script statics of LuaWrapper). A reset also
+    // reports the repeated errors and forgets them: what follows is logged again.
     static void ResetErrorCounter();
     static uint32_t GetErrorCount();
     static void IncErrorCounter();
+    // Logs every report text met more than once since the last call, once, with how
+    // many times it was met ("TEXT (reported N times)"), and forgets them all.
+    static void ReportRepeatedErrors();
+
+    // What failed since BeginFailureRecord (Init begins one): the failed runs and the
+    // calls that found no function to call, the first of each as one line, and the first
+    // script file run (started at the program's start, it names the main script). A
+    // failed run's line is its message ("file:LINE: what"), with the chunk's name put in
+    // front of a message that does not begin with it.
+    struct FailureRecord {
+        uint32_t errors = 0;
+        uint32_t missingFunctions = 0;
+        char firstError[512] = {};
+        char firstMissing[512] = {};
+        char firstFile[fs::kMaxPath + 8] = {};
+    };
+    void BeginFailureRecord();
+    const FailureRecord& GetFailureRecord() const { return failureRecord; }
 
     // ---- Diagnostics and upkeep ----
     // One line per call level and per local of each level, each line ending in '\n'.
@@ -186,8 +210,18 @@ private:
     bool ArgumentsPresent(int argCount) const;
     // top: the stack's top, above the caller's arguments.
     bool PushMethodDirectly(int top, int argCount, void* object, const char* className, const char* methodName);
+    // chunkName: Lua's name of the chunk ("@file" for a script file, which Lua shows as
+    // the file's name).
     bool Compile(const char* buffer, size_t size, const char* chunkName);
     void PushErrorHandler();
+    // The message handler of every protected run (upvalue: the host).
+    static int MessageHandler(lua_State* L);
+    // A report line of the host (category 4, error), logged unless its text was reported
+    // before; false for a repeat.
+    static bool LogOnce(const char* text);
+    // A call that found no function: logged once, counted in the failure record.
+    void ReportMissingFunction(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void NoteFailure(const char* chunkName, const char* message);
     void PushUserTypeAs(void* object, const char* typeName, bool collected);
     void PublishSingletons();
     void DropResults(int resultCount);
@@ -196,6 +230,7 @@ private:
     // Registry references made at Init: the protected host call, and the strings the
     // host pushes outside a protected call (anchored, so pushing them never allocates).
     int hostCallRef = 0;
+    int messageHandlerRef = 0;
     int errorHandlerNameRef = 0;
     int refusedChunkMessageRef = 0;
     int uboxNameRef = 0;
@@ -208,6 +243,10 @@ private:
     StateHook resetReplicationHook = nullptr;
     Dynarray<float> floatArray;
     DynarraySafe<NameString> unknownTypes;  // type names already warned about
+    FailureRecord failureRecord;
+    // The message the handler kept for the run at caughtDepth (protected-run depth).
+    char caughtMessage[512] = {};
+    int caughtDepth = -1;
 };
 
 // Lives in static storage; made and destroyed by the engine's start-up table.

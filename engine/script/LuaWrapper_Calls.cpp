@@ -164,6 +164,27 @@ const char* StatusText(int status) {
     }
 }
 
+// The text of an error value: a string, a number (formatted here: converting it in place
+// would allocate), else "".
+void MessageText(lua_State* L, int index, char* out, size_t size) {
+    switch (lua_type(L, index)) {
+    case LUA_TSTRING:
+        std::snprintf(out, size, "%s", lua_tostring(L, index));
+        break;
+    case LUA_TNUMBER:
+        std::snprintf(out, size, LUA_NUMBER_FMT, lua_tonumber(L, index));
+        break;
+    default:
+        out[0] = 0;
+    }
+}
+
+// A chunk's name as the report shows it: a file's without the "@" that marks it.
+const char* DisplayName(const char* chunkName) {
+    const char* name = Text(chunkName);
+    return name[0] == '@' ? name + 1 : name;
+}
+
 // Reads the whole script file, logging the loading line once it is open; null when it is
 // missing or short.
 char* ReadScriptFile(const char* name, const char* directory, uint32_t* size) {
@@ -237,6 +258,21 @@ void LuaWrapper::PushErrorHandler() {
     lua_rawget(state, LUA_GLOBALSINDEX);
 }
 
+int LuaWrapper::MessageHandler(lua_State* L) {
+    auto* host = static_cast<LuaWrapper*>(lua_touserdata(L, lua_upvalueindex(1)));
+    MessageText(L, 1, host->caughtMessage, sizeof host->caughtMessage);
+    host->caughtDepth = protectedCallDepth;
+    lua_rawgeti(L, LUA_REGISTRYINDEX, host->errorHandlerNameRef);
+    lua_rawget(L, LUA_GLOBALSINDEX);
+    if (!lua_isfunction(L, -1)) {
+        lua_pop(L, 1);
+        return 1;  // the message itself
+    }
+    lua_pushvalue(L, 1);
+    lua_call(L, 1, 1);
+    return 1;
+}
+
 bool LuaWrapper::ProtectedCall(const char* chunkName, int argCount, int resultCount) {
     if (!state) return false;
     lua_State* L = state;
@@ -245,20 +281,25 @@ bool LuaWrapper::ProtectedCall(const char* chunkName, int argCount, int resultCo
         gLog.Error(LogCategory::Script, "LuaWrapper::ProtectedCall - %d arguments and no function on the stack", argCount);
         return false;
     }
-    int handlerIndex = 0;
     PushErrorHandler();
-    if (lua_isfunction(L, -1)) {
-        lua_insert(L, functionIndex);
-        handlerIndex = functionIndex;
-    } else {
-        lua_pop(L, 1);
-    }
+    const bool scriptHandler = lua_isfunction(L, -1);
+    lua_pop(L, 1);
+    lua_rawgeti(L, LUA_REGISTRYINDEX, messageHandlerRef);
+    lua_insert(L, functionIndex);
     ++protectedCallDepth;
-    const int status = lua_pcall(L, argCount, resultCount, handlerIndex);
+    const int depth = protectedCallDepth;
+    caughtDepth = -1;
+    const int status = lua_pcall(L, argCount, resultCount, functionIndex);
     --protectedCallDepth;
-    if (handlerIndex) lua_remove(L, handlerIndex);
-    if (status == 0) return true;
-    ReportError(chunkName, status, handlerIndex == 0);
+    lua_remove(L, functionIndex);
+    if (status == 0) {
+        caughtDepth = -1;
+        return true;
+    }
+    // After the script's handler took the message, the report reads the one the host's
+    // handler kept, when that ran for this run (a memory error calls no handler).
+    caughtDepth = scriptHandler && caughtDepth == depth ? 0 : -1;
+    ReportError(chunkName, status, !scriptHandler);
     IncErrorCounter();
     return false;
 }
@@ -266,9 +307,24 @@ bool LuaWrapper::ProtectedCall(const char* chunkName, int argCount, int resultCo
 void LuaWrapper::ReportError(const char* chunkName, int status, bool callHandler) {
     if (!state) return;
     lua_State* L = state;
-    gLog.Error(LogCategory::Script, "LUA: error in '%s'", Text(chunkName));
-    gLog.Error(LogCategory::Script, "%s", StatusText(status));
+    const char* chunk = DisplayName(chunkName);
     const int type = lua_type(L, -1);
+    // The message: the one on the stack, or, after the script's handler took it, the one
+    // the host's handler kept.
+    char message[sizeof caughtMessage];
+    if (caughtDepth >= 0)
+        std::snprintf(message, sizeof message, "%s", caughtMessage);
+    else
+        MessageText(L, -1, message, sizeof message);
+    caughtDepth = -1;
+    NoteFailure(chunk, message);
+    char report[sizeof message + fs::kMaxPath + 64];
+    std::snprintf(report, sizeof report, "LUA: error in '%s'\n%s\n%s", chunk, StatusText(status), message);
+    const bool first = LogOnce(report);
+    if (first) {
+        gLog.Error(LogCategory::Script, "LUA: error in '%s'", chunk);
+        gLog.Error(LogCategory::Script, "%s", StatusText(status));
+    }
     if (callHandler && (type == LUA_TSTRING || type == LUA_TNUMBER)) {
         PushErrorHandler();
         if (lua_isfunction(L, -1)) {
@@ -279,14 +335,7 @@ void LuaWrapper::ReportError(const char* chunkName, int status, bool callHandler
             }
         }
         lua_pop(L, 1);  // not a function, or the handler's own error
-        if (type == LUA_TSTRING) {
-            gLog.Error(LogCategory::Script, "Lua msg:%s", lua_tostring(L, -1));
-        } else {
-            // Formatted here: converting the number in place would allocate.
-            char number[32];
-            std::snprintf(number, sizeof number, LUA_NUMBER_FMT, lua_tonumber(L, -1));
-            gLog.Error(LogCategory::Script, "Lua msg:%s", number);
-        }
+        if (first) gLog.Error(LogCategory::Script, "Lua msg:%s", message);
     }
     lua_pop(L, 1);
 }
@@ -305,6 +354,7 @@ bool LuaWrapper::Compile(const char* buffer, size_t size, const char* chunkName)
         status = luaL_loadbuffer(L, buffer, size, chunkName);
     }
     if (status == 0) return true;
+    caughtDepth = -1;
     ReportError(chunkName, status, true);
     return false;
 }
@@ -336,8 +386,13 @@ void LuaWrapper::ExecuteFile(const char* name, const char* directory, bool repor
             std::snprintf(path, sizeof path, "%s", name);
         fileCallback->OnFileExecuted(path, reportMissing);
     }
-    if (Compile(buffer, size, name))
-        ProtectedCall(name, 0, 0);
+    // "@" makes Lua show the rest as the chunk's file name.
+    char chunkName[fs::kMaxPath + 8];
+    std::snprintf(chunkName, sizeof chunkName, "@%s%s%s.lua", directory ? directory : "", directory ? "/" : "", name);
+    if (!failureRecord.firstFile[0])
+        std::snprintf(failureRecord.firstFile, sizeof failureRecord.firstFile, "%s", chunkName + 1);
+    if (Compile(buffer, size, chunkName))
+        ProtectedCall(chunkName, 0, 0);
     else
         IncErrorCounter();
     EngineFree(buffer);
@@ -439,11 +494,11 @@ bool LuaWrapper::CallMethod(int argCount, int resultCount, void* object, const c
     if (!RunHostRequest(r, methodName)) return false;
     switch (r.outcome) {
     case HostRequest::Outcome::UnknownClass:
-        gLog.Error(LogCategory::Script, "Unknown LUA class %s in a call to %s method", Text(className), Text(methodName));
+        ReportMissingFunction("Unknown LUA class %s in a call to %s method", Text(className), Text(methodName));
         break;
     case HostRequest::Outcome::NotFunction:
-        gLog.Error(LogCategory::Script, "Variable \"%s\" is not function but %s in %s class", Text(methodName),
-                   Text(r.foundType), Text(className));
+        ReportMissingFunction("Variable \"%s\" is not function but %s in %s class", Text(methodName),
+                              Text(r.foundType), Text(className));
         break;
     default:
         return true;

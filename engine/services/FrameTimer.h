@@ -30,6 +30,7 @@ public:
     void Tick(bool zeroDelta);
     // Off by default; set before the engine starts (the Game's stamps follow the clock).
     void SetStepTime(bool on);
+    bool IsStepTime() const { return stepTime; }
     // The timer's clock now: the counter, or under step time the last stamp.
     int64_t Now() const;
 

@@ -3,6 +3,16 @@
 #include "core/Time.h"
 #include "platform/os/Clock.h"
 
+namespace {
+const GameTimer* gObservedTimer = nullptr;
+GameTimer::TickObserver gTickObserver = nullptr;
+}  // namespace
+
+void GameTimer::ObserveTicks(const GameTimer* timer, TickObserver observer) {
+    gObservedTimer = observer ? timer : nullptr;
+    gTickObserver = timer ? observer : nullptr;
+}
+
 void GameTimer::Reset() {
     time = os::ReadCounter();
     lastDelta = 0.0f;
@@ -23,6 +33,7 @@ void GameTimer::Pause(bool pause) {
 }
 
 void GameTimer::Tick(float seconds) {
+    if (this == gObservedTimer && gTickObserver) gTickObserver(seconds);
     ++tickCount;
     if (IsPaused()) {
         lastDelta = 0.0f;

@@ -40,6 +40,13 @@ public:
     uint32_t GetNonPausedFrame() const { return nonPausedTicks; }
     bool IsPauseDisabled() const { return pauseDisabled; }
 
+    // One timer's ticks may be watched: the observer hears every Tick of that timer (by
+    // address, so a copy is not watched), paused or not, with the seconds it was given,
+    // before they count. The program's stepped sound follows the Game's game timer so.
+    // Null stops watching.
+    using TickObserver = void (*)(float seconds);
+    static void ObserveTicks(const GameTimer* timer, TickObserver observer);
+
 private:
     int64_t time = 0;
     float lastDelta = 0.0f;

@@ -109,11 +109,10 @@ Result EngineImpl::CreateMasteringVoice(MasteringVoice** voice, uint32_t channel
     dueOrigin = os::ReadCounter();
     dueFrames = 0;
     *voice = master;
+    const std::string capture = CapturePathFor(options);
+    if (options.output == OutputKind::kManual) manualCapture = OpenManualCapture(capture, channels, sampleRate);
     if (options.output == OutputKind::kRealtimeNull) {
-        const char* capture = options.capturePath ? options.capturePath : std::getenv("AUDIO_CAPTURE_WAV");
-        const std::string fallback = DefaultCapturePath();
-        if ((!capture || !capture[0]) && !fallback.empty()) capture = fallback.c_str();
-        RealtimeOutput* started = StartRealtimeOutput(this, capture);
+        RealtimeOutput* started = StartRealtimeOutput(this, capture.empty() ? nullptr : capture.c_str());
         if (!started) {
             delete master;
             master = nullptr;
@@ -301,7 +300,13 @@ uint32_t EngineImpl::Render(uint32_t frames, float* out) {
         EngineGuard guard(lock);
         if (!master || options.output != OutputKind::kManual) break;
         const uint32_t n = std::min(frames - done, QuantumFrames());
-        MixQuantum(n, out ? out + size_t(done) * master->channels : nullptr);
+        float* into = out ? out + size_t(done) * master->channels : nullptr;
+        if (!into && manualCapture) {
+            captureBuffer.resize(size_t(n) * master->channels);
+            into = captureBuffer.data();
+        }
+        MixQuantum(n, into);
+        if (manualCapture) AppendManualCapture(manualCapture, into, n);
         done += n;
     }
     return done;

@@ -202,9 +202,12 @@ struct EngineOptions {
     OutputKind output = OutputKind::kRealtimeNull;
     uint32_t sampleRate = 48000;  // used when the mastering voice asks for the default
     uint32_t channels = 2;        // used when the mastering voice asks for the default
-    // Real-time output only: a WAV file (16-bit PCM) that receives everything mixed,
-    // created when the mastering voice is created. Null: the environment variable
-    // AUDIO_CAPTURE_WAV names it, else SetDefaultCapturePath's file; none: no capture.
+    // A WAV file (16-bit PCM) that receives everything mixed, created when the mastering
+    // voice is created: by the mixer thread on the real-time output, by Render and
+    // RenderDue on the manual one (a caller that renders its own clock's time writes a
+    // file on that clock). Null: the environment variable AUDIO_CAPTURE_WAV names it,
+    // else SetDefaultCapturePath's file; none: no capture. The file's sizes are written
+    // when the mastering voice goes.
     const char* capturePath = nullptr;
 };
 
@@ -233,8 +236,9 @@ public:
     virtual const char* LastErrorText() = 0;
 
     // Manual output: mixes `frames` frames into out (interleaved floats, one per
-    // output channel, clipped to [-1, 1]; out may be null to discard). Returns the
-    // frames mixed: 0 without a mastering voice or on the real-time output.
+    // output channel, clipped to [-1, 1]; out may be null to discard; the capture file
+    // gets them either way). Returns the frames mixed: 0 without a mastering voice or on
+    // the real-time output.
     virtual uint32_t Render(uint32_t frames, float* out) = 0;
     // Manual output: mixes the frames that became due on the replaceable clock
     // (os::ReadCounter) since the mastering voice was created or the previous call,

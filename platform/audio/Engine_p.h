@@ -52,6 +52,7 @@ using EngineGuard = std::lock_guard<EngineLock>;
 
 class EngineImpl;
 class RealtimeOutput;
+class WavCapture;
 
 struct SourceFormat {
     uint16_t tag = 0;
@@ -221,6 +222,8 @@ public:
     std::vector<float> mixBuffer;    // one quantum, output channels
     std::vector<float> voiceBuffer;  // one quantum of one voice, source channels
     RealtimeOutput* output = nullptr;  // the mixer thread itself never reads it
+    WavCapture* manualCapture = nullptr;  // the manual output's capture file
+    std::vector<float> captureBuffer;     // what Render mixes when its caller discards it
     std::atomic<bool> deviceLost{false};  // the audio device went away while playing
 
 private:
@@ -231,6 +234,14 @@ private:
 RealtimeOutput* StartRealtimeOutput(EngineImpl* engine, const char* capturePath);
 // The process-wide default capture file ("" for none).
 std::string DefaultCapturePath();
+// The capture file an engine writes: its option, else AUDIO_CAPTURE_WAV, else the
+// default; "" for none.
+std::string CapturePathFor(const EngineOptions& options);
+// A capture file of the manual output (null when none is asked for or it cannot be
+// written, which the notice says); appended frames are interleaved floats.
+WavCapture* OpenManualCapture(const std::string& path, uint32_t channels, uint32_t rate);
+void AppendManualCapture(WavCapture* capture, const float* samples, uint32_t frames);
+void CloseManualCapture(WavCapture** capture);
 void Notice(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace audio::detail

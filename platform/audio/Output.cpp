@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -53,6 +54,12 @@ namespace audio::detail {
 std::string DefaultCapturePath() {
     std::lock_guard<std::mutex> hold(gCaptureLock);
     return gCapturePath;
+}
+
+std::string CapturePathFor(const EngineOptions& options) {
+    const char* capture = options.capturePath ? options.capturePath : std::getenv("AUDIO_CAPTURE_WAV");
+    if (capture && capture[0]) return capture;
+    return DefaultCapturePath();
 }
 
 void Notice(const char* format, ...) {
@@ -282,6 +289,26 @@ private:
     SDL_AudioDeviceID device = 0;
 };
 
+WavCapture* OpenManualCapture(const std::string& path, uint32_t channels, uint32_t rate) {
+    if (path.empty()) return nullptr;
+    auto* capture = new WavCapture;
+    if (capture->Open(path.c_str(), channels, rate)) return capture;
+    Notice("Audio output: cannot write %s", path.c_str());
+    delete capture;
+    return nullptr;
+}
+
+void AppendManualCapture(WavCapture* capture, const float* samples, uint32_t frames) {
+    if (capture) capture->Append(samples, frames);
+}
+
+void CloseManualCapture(WavCapture** capture) {
+    if (!*capture) return;
+    (*capture)->Close();
+    delete *capture;
+    *capture = nullptr;
+}
+
 RealtimeOutput* StartRealtimeOutput(EngineImpl* engine, const char* capturePath) {
     auto* out = new RealtimeOutput(engine);
     if (!out->Start(capturePath, engine->master->channels, engine->master->sampleRate)) {
@@ -299,6 +326,7 @@ void EngineImpl::StopOutput() {
         EngineGuard guard(lock);
         out = output;
         output = nullptr;
+        CloseManualCapture(&manualCapture);
     }
     if (!out) return;
     out->Stop();

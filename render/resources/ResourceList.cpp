@@ -31,6 +31,44 @@ bool HasTemplatePrefix(const char* name) {
     return true;
 }
 
+// A name a list holds is text: printable ASCII or well-formed UTF-8, no control
+// characters. Anything else is damage.
+bool NameIsText(const char* name) {
+    const auto* p = reinterpret_cast<const unsigned char*>(name);
+    while (*p) {
+        const unsigned char c = *p;
+        uint32_t follow = 0;
+        if (c < 0x20 || c == 0x7F) return false;
+        if (c >= 0x80) {
+            if (c >= 0xC2 && c <= 0xDF) follow = 1;
+            else if (c >= 0xE0 && c <= 0xEF) follow = 2;
+            else if (c >= 0xF0 && c <= 0xF4) follow = 3;
+            else return false;
+        }
+        ++p;
+        for (uint32_t i = 0; i < follow; ++i, ++p)
+            if ((*p & 0xC0) != 0x80) return false;
+    }
+    return true;
+}
+
+// A damaged entry is left out with one line naming the list, the kind and the entry's
+// index (its bytes would say nothing and could break the line).
+void DropDamagedEntries(ResourceList& list, const char* path) {
+    for (uint32_t k = 0; k < ResourceList::KIND_COUNT; ++k) {
+        DynarraySafe<ResourceEntry>& entries = list.entries[k];
+        for (uint32_t i = 0, index = 0; i < entries.Count(); ++index) {
+            if (NameIsText(entries[i].name.CStr())) {
+                ++i;
+                continue;
+            }
+            gLog.Error(LogCategory::Resources, "Resource list %s: %s entry %u has a damaged name; it is skipped",
+                       path ? path : "", kKindNames[k], index);
+            entries.Remove(i);
+        }
+    }
+}
+
 }  // namespace
 
 const RTTIClass* ResourceEntry::RegisterClass() {
@@ -63,7 +101,10 @@ void ResourceManager::PreloadListFile(const char* path) {
     if (reader.IsOpen()) {
         ResourceList list;
         // A list that does not read whole (its line is logged) preloads nothing.
-        if (SolidDeserializeFromFileReader(list, reader, 4, path)) PreloadResources(list);
+        if (SolidDeserializeFromFileReader(list, reader, 4, path)) {
+            DropDamagedEntries(list, path);
+            PreloadResources(list);
+        }
     } else {
         gLog.Error(LogCategory::Engine, "Cannot preload resource list from %s", path ? path : "");
     }

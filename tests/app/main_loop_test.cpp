@@ -9,11 +9,14 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "../engine/EngineDataSet.h"
 #include "CaptureLogSink.h"
+#include "app/CommandLine.h"
 #include "app/MainWindow.h"
 #include "engine/VornexEngine.h"
 #include "engine/services/GameClock.h"
@@ -443,9 +446,14 @@ TEST_F(MainLoopTest, ASecondProgramRaisesTheWindow) {
     wnd::SetFocus(0);
     Pass();
     EXPECT_EQ(wnd::GetFocus(), 0u);
-    // --frames 1: a second program that failed to see the first still ends.
-    const int status = std::system(PROJECT_BINARY_ROOT "/app/quorvel2 --frames 1 > /dev/null 2>&1");
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    // --frames 1: a second program that failed to see the first still ends. One that saw
+    // it says so and ends with its own status.
+    const std::string out = runtime + "/second.txt";
+    const int status = std::system((PROJECT_BINARY_ROOT "/app/quorvel2 --frames 1 > '" + out + "' 2>&1").c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == app::kExitAlreadyRunning) << status;
+    std::ifstream in(out);
+    const std::string said{std::istreambuf_iterator<char>(in), {}};
+    EXPECT_EQ(said.rfind("quorvel2: Another copy of the program is already running", 0), 0u) << said;
     Pass();
     EXPECT_TRUE(wnd::GetFocus() == window && wnd::GetShowState(window) == wnd::ShowState::Maximized);
     app::gMainWindow.instance = nullptr;

@@ -196,4 +196,30 @@ TEST(Log, FileSinkWritesOneLinePerMessage) {
     EXPECT_EQ(CreateFileLogSink("/nonexistent-dir/x/y.log"), nullptr);
 }
 
+// A reader following the file (tail -f) sees each line once the sink has handled it, not
+// when the buffer happens to fill or the sink goes: nothing waits for an error or the end.
+TEST(Log, FileSinkWritesEachLineThroughWithoutAnErrorOrTheEnd) {
+    const std::string path = std::string(PROJECT_BINARY_ROOT) + "/log_test_followed.txt";
+    std::remove(path.c_str());
+    LogSink* sink = CreateFileLogSink(path.c_str());
+    ASSERT_NE(sink, nullptr);
+    ASSERT_TRUE(sink->Start());
+    gLog.AttachSink(sink);
+    auto contents = [&] {
+        std::stringstream all;
+        all << std::ifstream(path).rdbuf();
+        return all.str();
+    };
+    std::string expected;
+    for (const char* line : {"frame 1", "frame 2"}) {
+        gLog.Print(LogSeverity::Information, LogCategory::Engine, "%s", line);
+        expected += std::string("[0:2] ") + line + "\n";
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (contents() != expected && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_EQ(contents(), expected) << line;
+    }
+    Log::DestroySink(&sink);
+}
+
 }  // namespace

@@ -262,7 +262,7 @@ body = b"".join(present) + b"\x00" if mode == "1" else (b"\x00" + b"".join(prese
 open(sys.argv[1], "wb").write(struct.pack("<I", len(entries) + (mode != "0")) + body)
 )";
     for (const char* mode : {"0", "1", "2"})
-        ASSERT_TRUE(Shell("python3 '" + script + "' '" + root + "/" + mode + ".bin' " + mode));
+        ASSERT_TRUE(Shell("/usr/bin/python3 '" + script + "' '" + root + "/" + mode + ".bin' " + mode));
     const std::vector<uint8_t> theirs = ReadBytes(root + "/0.bin");
     EXPECT_EQ(theirs, WriteList(c));
     SoundEntriesContainer back;

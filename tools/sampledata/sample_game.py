@@ -27,11 +27,13 @@ Sound entries live in no file: the scripts add them at start-up
 SOUND_ENTRIES; the ambient sound template names the entry "Wind", and the resource list
 preloads the files with the scene.
 """
+import array
 import math
 import os
 import subprocess
 import sys
 import tempfile
+import wave
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "support"))
 import proplist  # noqa: E402
@@ -103,8 +105,15 @@ def chord(frequencies, seconds):
     return out + ["fade", "q", "0.01", str(seconds), "0.2", "gain", "-n", "-12"]
 
 
+# The wind loops: sox makes a longer stretch of it, and its WIND_SECONDS loop starts with
+# the stretch's continuation blended in over WIND_CROSSFADE seconds (equal power), so that
+# the loop's last sample runs on into its first as the noise itself runs (no click at the
+# seam). WIND_MARGIN at either end keeps the filter's edges out of the loop.
+WIND_SECONDS, WIND_CROSSFADE, WIND_MARGIN = 4, 0.5, 0.25
+
 SOUND_SYNTH = {
-    "Wind": ["synth", "4", "whitenoise", "sinc", "300-3000", "gain", "-n", "-14"],
+    "Wind": ["synth", str(WIND_SECONDS + WIND_CROSSFADE + 2 * WIND_MARGIN), "whitenoise", "sinc", "300-3000",
+             "gain", "-n", "-14"],
     "Shot": ["synth", "0.05", "sine", "880", "fade", "q", "0.002", "0.05", "0.01", "gain", "-n", "-12"],
     "Explosion": ["synth", "0.4", "sine", "80", "fade", "l", "0.005", "0.4", "0.39", "gain", "-n", "-10"],
     # Two chords: C major an octave up for a win, C minor for a loss.
@@ -540,12 +549,30 @@ def make_textures(textures, convert):
          "-compress", "None", os.path.join(textures, CURSOR)])
 
 
+def make_wind_loop(wav):
+    """Cuts the wind's loop out of sox's longer stretch (see WIND_SECONDS)."""
+    with wave.open(wav, "rb") as f:
+        params = f.getparams()
+        stretch = array.array("h", f.readframes(f.getnframes()))
+    margin, n, c = (round(s * SOUND_RATE) for s in (WIND_MARGIN, WIND_SECONDS, WIND_CROSSFADE))
+    x = stretch[margin:margin + n + c]
+    loop = x[:n]
+    for i in range(c):
+        t = (i + 0.5) / c * math.pi / 2
+        loop[i] = max(-32768, min(32767, round(x[i] * math.sin(t) + x[i + n] * math.cos(t))))
+    with wave.open(wav, "wb") as f:
+        f.setparams(params)
+        f.writeframes(loop.tobytes())
+
+
 def make_sounds(sounds, sox, oggenc):
     os.makedirs(sounds, exist_ok=True)
     with tempfile.TemporaryDirectory() as work:
         for entry, effects in SOUND_SYNTH.items():
             wav = os.path.join(work, entry + ".wav")
             run([sox, "-n", "-r", str(SOUND_RATE), "-b", "16", "-c", "1", wav] + effects)
+            if entry == "Wind":
+                make_wind_loop(wav)
             run([oggenc, "-Q", "-q", "5", "-o", os.path.join(sounds, SOUND_ENTRIES[entry][0][0]), wav])
 
 

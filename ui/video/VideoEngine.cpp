@@ -166,7 +166,7 @@ void VideoEngine::RenderUpdate() {
     if (!player->StreamOpenFinished()) return;
     if (!player->HeadersParsed()) {
         if (player->StreamFailed()) {
-            gLog.Error(LogCategory::Resources, "Video error - can't open video file for streaming");
+            gLog.Error(LogCategory::Resources, "Video error - can't open video file for streaming: %s", player->FileName());
             player->Close();
             return;
         }

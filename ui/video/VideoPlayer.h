@@ -63,6 +63,8 @@ public:
     // True once the stream's open attempt finished (either way).
     bool StreamOpenFinished() const;
     bool StreamFailed() const;
+    // The file as the log names it: "directory/name.ogv".
+    const char* FileName() const { return fileName.c_str(); }
     // Steps 1-6 of the header parse; false after logging and closing.
     bool ParseHeaders();
     bool HeadersParsed() const { return headersParsed; }

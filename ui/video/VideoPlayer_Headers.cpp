@@ -148,7 +148,7 @@ bool VideoPlayer::ParseHeaders() {
         if (ogg_sync_pageout(&sync, &page) > 0) DistributePage();
         else if (!ReadData()) incomplete = true, ok = false;
     }
-    if (incomplete) gLog.Error(LogCategory::Resources, "Video error - incomplete file header");
+    if (incomplete) gLog.Error(LogCategory::Resources, "Video error - incomplete file header: %s", fileName.c_str());
     // 4. The decoders; a file without Theora fails.
     if (ok && theoraHeaders == 0) ok = false;
     // The decoder allocates for the coded frame: one larger than its picture needs, or

@@ -145,13 +145,16 @@ TEST_F(LuaHostTest, ScriptFilesRunReportCountAndReachTheCallbackAsTheirOutcomeSa
         {"Short", "scripts", true,
          {"Loading script file: Short.lua", "Cannot load script file: scripts/Short.lua"}, 0, "nil", false},
         {"Good", "scripts", false, {"Loading script file: Good.lua"}, 0, "1", true},
+        // The chunk is named after the file: the messages say "scripts/Broken.lua:1:".
         {"Broken", "scripts", true,
-         {"Loading script file: Broken.lua", "LUA: error in 'Broken'", "LUA_ERROR: syntax error during pre-compilation.",
-          "Lua msg:" + luatest::InterpreterMessage("good = = 3", "Broken")},
+         {"Loading script file: Broken.lua", "LUA: error in 'scripts/Broken.lua'",
+          "LUA_ERROR: syntax error during pre-compilation.",
+          "Lua msg:" + luatest::InterpreterMessage("good = = 3", "@scripts/Broken.lua")},
          1, "nil", true},
         {"Failing", "scripts", true,
-         {"Loading script file: Failing.lua", "LUA: error in 'Failing'", "LUA_ERROR: error while running the chunk.",
-          "Lua msg:" + luatest::InterpreterMessage("good = 100\nerror('stop')", "Failing")},
+         {"Loading script file: Failing.lua", "LUA: error in 'scripts/Failing.lua'",
+          "LUA_ERROR: error while running the chunk.",
+          "Lua msg:" + luatest::InterpreterMessage("good = 100\nerror('stop')", "@scripts/Failing.lua")},
          1, "100", true},
     };
     for (const auto& c : kCases) {
@@ -169,6 +172,98 @@ TEST_F(LuaHostTest, ScriptFilesRunReportCountAndReachTheCallbackAsTheirOutcomeSa
         EXPECT_EQ(recorder.seen, c.executed ? seen : luatest::FileRecorder::Seen{});
         EXPECT_EQ(Top(), 0);
     }
+}
+
+// A fault met every frame logs its report once; the repeats are counted, and the summary
+// says each repeated report once with its count, then forgets them.
+TEST_F(LuaHostTest, AReportMetAgainIsCountedAndItsCountSaidOnce) {
+    gLua.RegisterClass(kClass, "");
+    int object = 0;
+    // How a fault is met, how often, and the text its summary line begins with.
+    const struct { const char* what; void (*meet)(int* object); int times; const char* summary; } kCases[] = {
+        {"run error", [](int*) { gLua.ExecuteString("error('every frame')"); }, 3,
+         "[string \"error('every frame')\"]:1: every frame"},
+        {"compile error", [](int*) { gLua.ExecuteString("x = = 1"); }, 2, "[string \"x = = 1\"]:1: unexpected symbol"},
+        {"missing method", [](int* o) { gLua.CallMethod(0, 0, o, kClass, "OnTick"); }, 4,
+         "Variable \"OnTick\" is not function but nil in HostTestClass class"},
+        {"once", [](int*) { gLua.ExecuteString("error('once')"); }, 1, nullptr},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        sink.Clear();
+        LuaWrapper::ResetErrorCounter();
+        const uint32_t before = gLua.GetFailureRecord().errors + gLua.GetFailureRecord().missingFunctions;
+        for (int i = 0; i < c.times; ++i) c.meet(&object);
+        const size_t firstReport = Texts().size();
+        for (int i = 0; i < c.times; ++i) c.meet(&object);
+        EXPECT_EQ(Texts().size(), firstReport) << "a repeat logs nothing";
+        EXPECT_EQ(gLua.GetFailureRecord().errors + gLua.GetFailureRecord().missingFunctions - before,
+                  uint32_t(2 * c.times)) << "every one is counted";
+        sink.Clear();
+        LuaWrapper::ReportRepeatedErrors();
+        if (c.summary) {
+            ASSERT_EQ(Texts().size(), 1u);
+            EXPECT_EQ(Texts()[0].rfind(c.summary, 0), 0u) << Texts()[0];
+            EXPECT_NE(Texts()[0].find("(reported " + std::to_string(2 * c.times) + " times)"), std::string::npos);
+        } else {
+            EXPECT_EQ(Texts().size(), 1u) << "met twice: said once";
+        }
+        // Forgotten: the next one is logged in full again.
+        sink.Clear();
+        c.meet(&object);
+        EXPECT_FALSE(Texts().empty());
+        LuaWrapper::ReportRepeatedErrors();
+    }
+    EXPECT_EQ(Top(), 0);
+}
+
+// The program's own report of a failed start names the first failure's file and line, or
+// the missing function and the script the start began with; the script's own message
+// handler does not hide the message from it.
+TEST_F(LuaHostTest, TheFailureRecordKeepsTheFirstFailureWithItsPlace) {
+    ConfigFolder folder("scripts");
+    ASSERT_TRUE(folder.Mounted());
+    folder.Write("Main.lua", luatest::Bytes("local a = 1\nlocal t = nil\nt.field = 2\n"));
+    folder.Write("Quiet.lua", luatest::Bytes("x = 1\n"));
+    folder.Write("Thrower.lua", luatest::Bytes("error('bare', 0)\n"));
+    gLua.RegisterClass(kClass, "");
+    int object = 0;
+    const struct {
+        const char* what;
+        const char* handler;  // _ERRORMESSAGE's definition, or null
+        void (*run)(int* object);
+        const char *firstError, *firstMissing, *firstFile;
+    } kCases[] = {
+        {"error in a file", nullptr, [](int*) { gLua.ExecuteFile("Main", "scripts"); },
+         "scripts/Main.lua:3: attempt to index local 't' (a nil value)", "", "scripts/Main.lua"},
+        {"handled by the script", "function _ERRORMESSAGE(m) return 'hidden' end",
+         [](int*) { gLua.ExecuteFile("Main", "scripts"); }, "scripts/Main.lua:3: attempt to index local 't' (a nil value)",
+         "", "scripts/Main.lua"},
+        {"message without a place", nullptr, [](int*) { gLua.ExecuteFile("Thrower", "scripts"); },
+         "scripts/Thrower.lua: bare", "", "scripts/Thrower.lua"},
+        {"missing function after a file", nullptr,
+         [](int* o) {
+             gLua.ExecuteFile("Quiet", "scripts");
+             gLua.ExecuteFile("Main", "scripts");
+             gLua.CallMethod(0, 0, o, kClass, "OnInit");
+         },
+         "scripts/Main.lua:3: attempt to index local 't' (a nil value)",
+         "Variable \"OnInit\" is not function but nil in HostTestClass class", "scripts/Quiet.lua"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        Run(std::string("_ERRORMESSAGE = nil ") + (c.handler ? c.handler : ""));
+        gLua.BeginFailureRecord();
+        LuaWrapper::ResetErrorCounter();
+        c.run(&object);
+        const LuaWrapper::FailureRecord& r = gLua.GetFailureRecord();
+        EXPECT_STREQ(r.firstError, c.firstError);
+        EXPECT_STREQ(r.firstMissing, c.firstMissing);
+        EXPECT_STREQ(r.firstFile, c.firstFile);
+        EXPECT_EQ(r.errors, 1u);
+        EXPECT_EQ(r.missingFunctions, c.firstMissing[0] ? 1u : 0u);
+    }
+    EXPECT_EQ(Top(), 0);
 }
 
 TEST_F(LuaHostTest, FailedCallsLeaveTheStackAsBeforeTheArguments) {

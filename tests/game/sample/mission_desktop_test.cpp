@@ -3,7 +3,8 @@
 // The sample mission played on a desktop (a virtual X server driven by xdotool) with the
 // keyboard and the mouse, on the real clock: the menu's start button starts it, P pauses
 // and resumes it, A and a click on a gun tower drop an airstrike that destroys it, the
-// wheel moves the camera out and Escape abandons the mission, which ends the program.
+// wheel moves the camera out and Escape abandons the mission; a key ends the program once
+// the result has shown.
 // While paused the window shows the frame the program saved. Skipped when Xvfb or
 // xdotool is missing.
 #include <gtest/gtest.h>
@@ -203,11 +204,13 @@ TEST_F(MissionDesktopTest, PlayedWithKeyboardAndMouseUntilAbandoned) {
     ASSERT_TRUE(AwaitLine("Camera distance ([\\d.]+)", &m, &at)) << Story();
     EXPECT_GT(std::stod(m[1]), first);
 
-    // Escape abandons the mission, which ends the program normally once the result has
-    // shown for its steps: slow sanitizer frames run a step only every few frames.
+    // Escape abandons the mission; the result shows for its steps (slow sanitizer frames
+    // run a step only every few frames), then waits for the player: a key ends the program.
     ASSERT_TRUE(Xdotool("key Escape"));
     ASSERT_TRUE(AwaitLine("Mission M01 finished: result (\\w+)", &m, &at, 300)) << Story();
     EXPECT_EQ(m[1], "abandoned");
+    ASSERT_TRUE(AwaitLine("Result shown: a key or a click ends the program", &m, &at)) << Story();
+    ASSERT_TRUE(Xdotool("key Return"));
     ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(root + "/status"); }, 180)) << Story();
     EXPECT_EQ(std::atoi(ReadFile(root + "/status").c_str()), 0) << Story();
     const std::string log = Log();

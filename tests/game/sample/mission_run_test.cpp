@@ -125,7 +125,7 @@ protected:
         const std::string data = Ctl("file " + std::to_string(account) + "/" + kind);
         const std::string path = (root.path / (std::to_string(account) + "-" + kind + ".bin")).string();
         std::ofstream(path, std::ios::binary) << data;
-        const auto [status, out] = Command("python3 '" + kCloudFile + "' show '" + path + "' " + kind);
+        const auto [status, out] = Command(kPython + " '" + kCloudFile + "' show '" + path + "' " + kind);
         EXPECT_EQ(status, 0) << kind << " of account " << account << ": " << out;
         return {data, status == 0 ? out : std::string()};
     }
@@ -214,12 +214,12 @@ TEST_F(MissionRunTest, PlaysFromTheScenarioToItsScoreSeenHeardAndTheSameOnEveryR
     EXPECT_NE(progressValues.find("finished 1 0 0 0\n"), std::string::npos) << progressValues;
 
     // Seen and heard.
-    const auto pictures = Command("python3 '" + kChecks + "mission_pictures_check.py' check '" PROJECT_BINARY_ROOT
+    const auto pictures = Command(kPython + " '" + kChecks + "mission_pictures_check.py' check '" PROJECT_BINARY_ROOT
                                   "' '" + first.folder + "/log.txt' '" + first.Frames() + "' '" + first.Last() + "' '" +
                                   kPictureFailures + "'");
     EXPECT_EQ(pictures.first, 0) << pictures.second;
     const auto sound =
-        Command("python3 '" + kChecks + "mission_sound_check.py' '" + first.Wav() + "' '" + first.folder + "/log.txt'");
+        Command(kPython + " '" + kChecks + "mission_sound_check.py' '" + first.Wav() + "' '" + first.folder + "/log.txt'");
     EXPECT_EQ(sound.first, 0) << sound.second;
 
     // The same seed without sound: the same mission, record and pictures.
@@ -230,7 +230,7 @@ TEST_F(MissionRunTest, PlaysFromTheScenarioToItsScoreSeenHeardAndTheSameOnEveryR
     ASSERT_GE(secondResults.size(), 16u) << "the second run stored its results";
     ASSERT_GE(results.size(), 16u);
     EXPECT_EQ(secondResults.substr(12), results.substr(12)) << "the results apart from their stamp";
-    const auto same = Command("python3 '" + kChecks + "mission_pictures_check.py' same '" + first.Frames() + "' '" +
+    const auto same = Command(kPython + " '" + kChecks + "mission_pictures_check.py' same '" + first.Frames() + "' '" +
                               second.Frames() + "' '" + kPictureFailures + "'");
     EXPECT_EQ(same.first, 0) << same.second;
 

@@ -163,7 +163,7 @@ protected:
 
     // The convergence check's exit status over two logs.
     static int Converged(const std::string& hostLog, const std::string& guestLog) {
-        const std::string command = "python3 '" + kConvergenceCheck + "' '" + hostLog + "' '" + guestLog + "'";
+        const std::string command = kPython + " '" + kConvergenceCheck + "' '" + hostLog + "' '" + guestLog + "'";
         const int status = std::system(command.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }

@@ -5,7 +5,8 @@
 -- mount). It sets the global table Scenario: mode ("menu", "mission", or "versus-host" and
 -- "versus-guest" for the two sides of a versus match), seed, difficulty
 -- ("casual", "advanced" or "hardcore") and timeMultiplier. Without it the menu shows and a
--- started mission plays with seed 1.
+-- started mission plays with seed 1. Each value is checked as it is read: a bad one gets
+-- one line naming the file, the key and the value, and the key's default applies.
 
 Flow = {}
 
@@ -13,7 +14,20 @@ local MISSION_SCENE = "Outpost"
 -- The scripts of each scene that has any, in "scenes": the mission scene's rules and its
 -- sequences.
 local SCENE_SCRIPTS = {Outpost = {"Outpost/Outpost", "Outpost/SceneSequences"}}
-local DEFAULTS = {mode = "menu", seed = 1, difficulty = "advanced", timeMultiplier = 1}
+local SCENARIO_FILE = "Scenario.lua"
+local DIFFICULTIES = {casual = true, advanced = true, hardcore = true}
+-- Each key's default, its test and what the test asks for. The seed seeds math.random and
+-- is shown as a whole number; a time multiplier beyond the top would owe more steps a
+-- frame than a frame can run.
+local SCENARIO_KEYS = {
+    {"mode", "menu", function(v) return v == "menu" or v == "mission" or Versus.IsMode(v) end,
+     "one of menu, mission, versus-host and versus-guest"},
+    {"seed", 1, function(v) return type(v) == "number" and v == math.floor(v) and v >= 0 and v <= 2147483647 end,
+     "a whole number from 0 to 2147483647"},
+    {"difficulty", "advanced", function(v) return DIFFICULTIES[v] ~= nil end, "one of casual, advanced and hardcore"},
+    {"timeMultiplier", 1, function(v) return type(v) == "number" and v > 0 and v <= 16 end,
+     "a number above 0 and at most 16"},
+}
 
 -- The count of fixed steps run so far (the delegate's OnTick calls): the step numbers of
 -- the log lines.
@@ -32,20 +46,32 @@ function Flow.SetHeading(entity, degrees)
     entity:SetGlobalRotation(headingRotation)
 end
 
+-- A value as the scenario's line shows it: a text in quotes.
+local function Shown(value)
+    return type(value) == "string" and string.format("%q", value) or tostring(value)
+end
+
 local function ReadScenario()
     Scenario = nil
     if gConfigHelper:CheckIfFileExists("Scenario", "lua", "project") then
         gLua:ExecuteFile("Scenario", "project")
     end
-    local s = type(Scenario) == "table" and Scenario or {}
-    for key, value in pairs(DEFAULTS) do
-        if s[key] == nil then
-            s[key] = value
-        end
+    local s = {}
+    if type(Scenario) == "table" then
+        s = Scenario
+    elseif Scenario ~= nil then
+        gConsole:PrintWarning(string.format("%s: Scenario is %s, not a table; the defaults apply", SCENARIO_FILE,
+            Shown(Scenario)))
     end
-    if s.mode ~= "menu" and s.mode ~= "mission" and not Versus.IsMode(s.mode) then
-        gConsole:PrintWarning(string.format("Scenario: unknown mode %s; the menu shows", tostring(s.mode)))
-        s.mode = "menu"
+    for _, key in ipairs(SCENARIO_KEYS) do
+        local name, default, good, wanted = key[1], key[2], key[3], key[4]
+        if s[name] == nil then
+            s[name] = default
+        elseif not good(s[name]) then
+            gConsole:PrintWarning(string.format("%s: %s %s is not %s; %s applies", SCENARIO_FILE, name, Shown(s[name]),
+                wanted, Shown(default)))
+            s[name] = default
+        end
     end
     Flow.scenario = s
     gConsole:Print(string.format("Scenario: mode %s seed %d difficulty %s time multiplier %.2f", s.mode, s.seed,
@@ -143,5 +169,6 @@ end
 -- A frame, ticked or not (the delegate's OnSmoothTick and OnPauseTick).
 function Flow.OnFrame()
     Controls.OnFrame()
+    Mission.OnFrame()
     Versus.OnFrame()
 end

@@ -7,7 +7,9 @@
 -- when none is left or at the time limit, and abandoned with Escape. The score is
 -- survivors x 1000 + towers destroyed x 250 + whole seconds left x 10 (a mission lost at
 -- the time limit has none left), and 0 when abandoned. The profile records a finished
--- mission once its data has arrived; the program quits after that.
+-- mission once its data has arrived; the program quits after that, at once when the
+-- mission played unattended, else once the player, shown the result, presses a key or
+-- clicks. A mission that cannot start says why, counts it as a script error and quits.
 -- Only game time and math.random (seeded from the scenario) drive the rules, and every
 -- walk over entities takes an order the engine or the level fixes, so a run without input
 -- plays the same on every run.
@@ -30,7 +32,7 @@ local DISTINCTIONS = {
     {"Efficiency", function(r) return r.survivors end, {2, 4, 6}},
 }
 
-local state = "idle"           -- idle, running, result, done
+local state = "idle"           -- idle, running, result, waiting (for the player), done
 local level = nil
 local steps = 0                -- fixed steps since the mission started
 local resultSteps = 0
@@ -129,13 +131,26 @@ local function BuildRibbon(route)
     path:FinishPath()
 end
 
-function Mission.Begin(scenario)
+-- The mission cannot be played: the reason's line, an error for the run's count and the
+-- program's end.
+local function CannotStart(reason)
+    state = "done"
+    gConsole:PrintError(string.format("Mission %s cannot start: %s", MISSION_ID, reason))
+    LuaWrapper:IncErrorCounter()
+    gGame:Quit()
+end
+
+local function Start(scenario)
     if math.randomseed ~= nil then
         math.randomseed(scenario.seed)
     end
+    if OutpostScene == nil then
+        CannotStart("the scene's script did not run")
+        return
+    end
     level = OutpostScene.Read()
     if level.start == nil then
-        gConsole:PrintError("Mission: the level has no player marker")
+        CannotStart("the level has no player marker")
         return
     end
     Squad.Reset()
@@ -157,6 +172,15 @@ function Mission.Begin(scenario)
     outcome = nil
     state = "running"
     gConsole:Print(string.format("Mission %s started at step %d", MISSION_ID, Flow.step))
+end
+
+-- Starts the mission; a level it cannot read (a script error on the way) is a mission that
+-- cannot start, said with the error's place.
+function Mission.Begin(scenario)
+    local ok, failure = pcall(Start, scenario)
+    if not ok then
+        CannotStart(tostring(failure))
+    end
 end
 
 function Mission.IsRunning()
@@ -354,12 +378,39 @@ local function ResultStep()
     if not Mission.RecordWhenReady() or resultSteps * STEP < RESULT_SECONDS then
         return
     end
-    state = "done"
     local r = outcome
     gConsole:Print(string.format("Mission %s finished: result %s score %d survivors %d towers %d steps %d", MISSION_ID,
         r.result, r.score, r.survivors, r.towers, r.steps))
-    gConsole:Print(string.format("Script errors: %d", math.max(LuaWrapper:GetErrorCount(), Profile.errors)))
+    -- A player who started the mission from the menu reads the result until done with it.
+    if Flow.ShowsMenu() then
+        state = "waiting"
+        gConsole:Print("Result shown: a key or a click ends the program")
+        return
+    end
+    state = "done"
     gGame:Quit()
+end
+
+-- Whether any key or mouse button went down in this frame.
+local LAST_KEY = 255
+local function AnyPress()
+    if gGame:IsMouseButtonPressedForTheFirstTime(LEMB_LEFT) or gGame:IsMouseButtonPressedForTheFirstTime(LEMB_RIGHT) then
+        return true
+    end
+    for key = 1, LAST_KEY do
+        if gGame:IsKeyPressedForTheFirstTime(key) then
+            return true
+        end
+    end
+    return false
+end
+
+-- Once a frame: the result shown to the player ends with a key or a click.
+function Mission.OnFrame()
+    if state == "waiting" and AnyPress() then
+        state = "done"
+        gGame:Quit()
+    end
 end
 
 function Mission.OnTick()

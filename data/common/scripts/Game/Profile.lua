@@ -1,10 +1,9 @@
 -- The player's profile: its events (the engine calls them on the profile with the profile
--- as self) and the game's script errors, which are logged and counted.
+-- as self). Script errors need nothing here: the engine logs and counts them.
 
 Profile = {}
 
 local dataRetrieved = false
-Profile.errors = 0
 
 -- The profile's events: the engine calls them on the logged-in profile (the script class
 -- of the desktop's profile, found through its base).
@@ -52,10 +51,4 @@ function Profile.RecordWhenReady(who, record, waiting)
         gConsole:PrintWarning(who .. ": the profile's data did not arrive; the result is not recorded")
     end
     return true
-end
-
--- Every failed script run reports here (the host calls it with the error's message).
-function _ERRORMESSAGE(message)
-    Profile.errors = Profile.errors + 1
-    gConsole:PrintError("Script error: " .. tostring(message))
 end

@@ -691,6 +691,5 @@ function Versus.Close()
         end
         mp:LobbyLeave()
     end
-    gConsole:Print(string.format("Script errors: %d", math.max(LuaWrapper:GetErrorCount(), Profile.errors)))
     gGame:Quit()
 end
