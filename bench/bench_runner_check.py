@@ -53,6 +53,14 @@ class Figures(unittest.TestCase):
         with self.assertRaises(ValueError):
             bench.goal_met("at least half", 1.0)
 
+    def test_printed_figures(self):
+        # A figure beside its goal never reads as the goal itself when it misses it.
+        cases = [(0.497, "at least 0.5", "0.497"), (0.5, "at least 0.5", "0.50"), (12.97, "at most 8", "12.97"),
+                 (0.0117, "at most 0.05", "0.012"), (math.nan, "-", "n/a"), (2546.0, "-", "2546.00")]
+        for value, goal, text in cases:
+            with self.subTest(value=value, goal=goal):
+                self.assertEqual(bench.number(value, goal), text)
+
     def test_every_goal_of_the_table_is_understood(self):
         for program, figure, goal in bench.GOALS:
             bench.goal_met(goal, 0)
