@@ -19,7 +19,6 @@
 #include "game/path/PathInstanceRecords.h"
 #include "game/path/ZKRPathRendererEntity.h"
 #include "game/path/ZKRPathRendererTemplate.h"
-#include "platform/window/Window.h"
 #include "render/VornexRenderer.h"
 #include "scene/entities/FlagEntity.h"
 #include "scene/entities/GraphEntity.h"
@@ -45,12 +44,7 @@ struct Route {
         // The renderer runs as in the program: each route's rendering context is built and
         // the one it replaces released on the render thread (without it every replaced
         // context and its copy of the route would stay).
-        wnd::WindowDesc desc;
-        desc.className = "PathRendererBench";
-        desc.style = wnd::kStylePopup;
-        desc.width = 320;
-        desc.height = 180;
-        gVornexRenderer.Start(wnd::CreateWindow(desc), 0);
+        benchsupport::StartRenderer("PathRendererBench");
         gEntityManager->Init(BoundingBox4(Vector(-60000, -100, -60000, 1), Vector(60000, 100, 60000, 1)), 500.0f);
         kind.SetName("path");
         flagKind.SetName("flag");
