@@ -1,8 +1,8 @@
 #pragma once
 // What the benchmarks share: the figure every benchmark prints (the median of its
-// repetitions with their range), and for those that drive the renderer a call run on the
-// render thread (waited for), the seconds between two clock readings and the calling
-// thread's CPU time.
+// repetitions with their range), and for those that drive the renderer its start on a
+// headless window, a call run on the render thread (waited for), the seconds between two
+// clock readings and the calling thread's CPU time.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/window/Window.h"
 #include "render/VornexRenderer.h"
 
 namespace benchsupport {
@@ -63,6 +64,17 @@ inline std::string Describe(const Spread& s, int decimals = 2) {
 inline void PrintFigure(const char* what, const Spread& s, const char* goal = nullptr, int decimals = 2) {
     if (goal) std::printf("%s: %s (goal: %s)\n", what, Describe(s, decimals).c_str(), goal);
     else std::printf("%s: %s\n", what, Describe(s, decimals).c_str());
+}
+
+// Starts the renderer on a popup window of the class name and size (headless unless a
+// display is set); false when it did not start.
+inline bool StartRenderer(const char* name, uint32_t width = 320, uint32_t height = 180) {
+    wnd::WindowDesc desc;
+    desc.className = name;
+    desc.style = wnd::kStylePopup;
+    desc.width = width;
+    desc.height = height;
+    return gVornexRenderer.Start(wnd::CreateWindow(desc), 0);
 }
 
 // Runs f on the render thread and returns once it has run.

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <string>
 
+#include "bench/BenchSupport.h"
 #include "core/fs/FileSystem.h"
-#include "platform/window/Window.h"
 #include "render/VornexRenderer.h"
 #include "render/resources/ResourceManager.h"
 #include "tests/support/ProgramStaticInit.h"
@@ -24,12 +24,7 @@ bool StartLoader(const char* name, std::string* folder, Fill fill) {
     if (!mkdtemp(pattern.data())) return false;
     *folder = pattern;
     fill(*folder);
-    wnd::WindowDesc desc;
-    desc.className = name;
-    desc.style = wnd::kStylePopup;
-    desc.width = 320;
-    desc.height = 180;
-    return gVornexRenderer.Start(wnd::CreateWindow(desc), 0) && gResourceManager.Start();
+    return StartRenderer(name) && gResourceManager.Start();
 }
 
 // Nothing when StartLoader never made the folder (no benchmark of the run loaded): the

@@ -19,7 +19,6 @@
 #include "bench/BenchSupport.h"
 #include "bench/RateReporter.h"
 #include "platform/gfx/GfxRecorder.h"
-#include "platform/window/Window.h"
 #include "render/VornexRenderer.h"
 #include "render/scene/EntityRenderingContext.h"
 #include "render/scene/RendererLight.h"
@@ -49,12 +48,7 @@ struct BenchContext : EntityRenderingContext {
 void StartOnce() {
     static const bool started = [] {
         RunProgramStaticInit();
-        wnd::WindowDesc desc;
-        desc.className = "FramePassBench";
-        desc.style = wnd::kStylePopup;
-        desc.width = 320;
-        desc.height = 180;
-        const bool ok = gVornexRenderer.Start(wnd::CreateWindow(desc), 0);
+        const bool ok = benchsupport::StartRenderer("FramePassBench");
         if (gVornexRenderer.Device()) gfx::GetRecorder(gVornexRenderer.Device())->SetDrawRecordMode(gfx::DrawRecordMode::Off);
         gRendererScene->PostInit();
         Matrix view, projection;

@@ -21,6 +21,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "bench/RateReporter.h"
 #include "core/BaseThread.h"
@@ -257,10 +258,13 @@ int main(int argc, char** argv) {
     benchsupport::PrintFigure("DriverTick / BareRead, rate",
                               reporter.Ratio("DriverTick", "items_per_second", "BareRead", "items_per_second"),
                               "at least 0.8");
-    for (const char* kind : {"tcp:1", "tcp:0"})
-        if (!reporter.Values(std::string("BrokerRoundTrip/") + kind, "real_s").empty())
-            std::printf("broker round trip over %s: %.1f us (median)\n", kind[4] == '1' ? "TCP" : "the Unix socket",
-                        reporter.Median(std::string("BrokerRoundTrip/") + kind, "real_s") * 1e6);
+    for (const char* kind : {"tcp:1", "tcp:0"}) {
+        std::vector<double> us = reporter.Values(std::string("BrokerRoundTrip/") + kind, "real_s");
+        for (double& seconds : us) seconds *= 1e6;
+        benchsupport::PrintFigure(
+            (std::string("broker round trip over ") + (kind[4] == '1' ? "TCP" : "the Unix socket") + ", us").c_str(),
+            benchsupport::SpreadOf(us), nullptr, 1);
+    }
     benchmark::Shutdown();
     return 0;
 }

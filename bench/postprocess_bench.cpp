@@ -22,7 +22,6 @@
 #include "bench/RateReporter.h"
 #include "core/fs/FileSystem.h"
 #include "platform/gfx/GfxRecorder.h"
-#include "platform/window/Window.h"
 #include "render/DeviceObjectHandle.h"
 #include "render/VornexRenderer.h"
 #include "render/resources/ResourceManager.h"
@@ -67,12 +66,7 @@ void StartOnce() {
         gfx::SelectDeviceKind(gfx::DeviceKind::Drawing);
         gVornexRenderer.Settings().gfxQualityLevel = 3;
         gVornexRenderer.Settings().enableOutlines = false;
-        wnd::WindowDesc desc;
-        desc.className = "PostprocessBench";
-        desc.style = wnd::kStylePopup;
-        desc.width = kWidth;
-        desc.height = kHeight;
-        const bool ok = gVornexRenderer.Start(wnd::CreateWindow(desc), 0) && gResourceManager.Start();
+        const bool ok = benchsupport::StartRenderer("PostprocessBench", kWidth, kHeight) && gResourceManager.Start();
         gfx::SelectDeviceKind(gfx::DeviceKind::Recording);
         if (!ok || !gShaderManager->LoadDefinitions()) return false;
         gfx::GetRecorder(gVornexRenderer.Device())->SetDrawRecordMode(gfx::DrawRecordMode::Off);

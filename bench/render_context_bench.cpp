@@ -17,7 +17,6 @@
 
 #include "bench/BenchSupport.h"
 #include "bench/RateReporter.h"
-#include "platform/window/Window.h"
 #include "render/VornexRenderer.h"
 #include "render/scene/EntityRenderingContext.h"
 #include "tests/support/ProgramStaticInit.h"
@@ -32,12 +31,7 @@ constexpr int kFrames = 2;  // two position sets, alternated
 void StartOnce() {
     static const bool started = [] {
         RunProgramStaticInit();
-        wnd::WindowDesc desc;
-        desc.className = "ContextBench";
-        desc.style = wnd::kStylePopup;
-        desc.width = 320;
-        desc.height = 180;
-        const bool ok = gVornexRenderer.Start(wnd::CreateWindow(desc), 0);
+        const bool ok = benchsupport::StartRenderer("ContextBench");
         gVornexRenderer.PostNewScene({{-500, 0, -500, 1}, {500, 50, 500, 1}}, 20.0f);
         gVornexRenderer.FlushCommands(true);
         return ok;

@@ -21,7 +21,6 @@
 #include "bench/RateReporter.h"
 #include "platform/gfx/GfxDevice.h"
 #include "platform/gfx/GlFunctions.h"
-#include "platform/window/Window.h"
 #include "render/VornexRenderer.h"
 #include "tests/support/ProgramStaticInit.h"
 
@@ -45,12 +44,7 @@ static_assert(sizeof(CallRecord) == 2 * sizeof(void*));
 void StartOnce() {
     static const bool started = [] {
         RunProgramStaticInit();
-        wnd::WindowDesc desc;
-        desc.className = "RenderBench";
-        desc.style = wnd::kStylePopup;
-        desc.width = 320;
-        desc.height = 180;
-        return gVornexRenderer.Start(wnd::CreateWindow(desc), 0);
+        return benchsupport::StartRenderer("RenderBench");
     }();
     (void)started;
 }

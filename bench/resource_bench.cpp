@@ -212,7 +212,7 @@ int main(int argc, char** argv) {
         std::printf("%s set: manager above direct: %.2f us per texture\n", set, 1e6 / manager - 1e6 / direct);
         // Near 1: the loader and the render thread took turns on one core (the cores of the
         // run were busy with other work), so the read-ahead could not overlap the creation.
-        std::printf("%s set: cores busy while loading through the manager: %.2f\n", set,
+        std::printf("%s set: cores busy while loading through the manager: %.2f (median)\n", set,
                     reporter.Median(name, "manager_cpus"));
     }
     std::printf("one bare thread round trip: %.2f us\n", reporter.Median("BM_ThreadRoundTrip", "round_trip_us"));

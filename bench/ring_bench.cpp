@@ -228,32 +228,21 @@ BENCHMARK(BM_MutexDeque)->Arg(16)->Arg(256)->UseRealTime();
 BENCHMARK(BM_MutexSwapVector)->Arg(16)->Arg(256)->UseRealTime();
 BENCHMARK(BM_Memcpy)->Arg(16)->Arg(256)->UseRealTime();
 
-// Prints the ring's rate against each baseline after the runs.
-class RatioReporter : public benchsupport::RateReporter {
-public:
-    RatioReporter() : RateReporter(OO_Tabular) {}
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        for (const char* size : {"16", "256"}) {
-            const std::string ring = std::string("BM_CommandRing/") + size;
-            std::printf("%3s-byte payloads: ring %6.2f M/s (median); ring / other, rate:", size,
-                        Median(ring, "items_per_second") / 1e6);
-            for (const char* base : {"BM_MutexDeque", "BM_MutexSwapVector", "BM_Memcpy"}) {
-                const std::string other = std::string(base) + "/" + size;
-                std::printf("  %s %s", base + 3,
-                            benchsupport::Describe(Ratio(ring, "items_per_second", other, "items_per_second")).c_str());
-            }
-            std::printf("\n");
-        }
-    }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    benchsupport::RateReporter reporter(benchmark::ConsoleReporter::OO_Tabular);
     benchmark::RunSpecifiedBenchmarks(&reporter);
+    // The ring's rate against each baseline.
+    for (const char* size : {"16", "256"}) {
+        const std::string ring = std::string("BM_CommandRing/") + size;
+        std::printf("%s-byte payloads: ring %.2f M/s (median)\n", size, reporter.Median(ring, "items_per_second") / 1e6);
+        for (const char* base : {"BM_MutexDeque", "BM_MutexSwapVector", "BM_Memcpy"})
+            benchsupport::PrintFigure(
+                (std::string(size) + "-byte payloads: ring / " + (base + 3) + ", rate").c_str(),
+                reporter.Ratio(ring, "items_per_second", std::string(base) + "/" + size, "items_per_second"));
+    }
     benchmark::Shutdown();
     return 0;
 }

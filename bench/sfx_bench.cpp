@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "bench/RateReporter.h"
-#include "platform/window/Window.h"
 #include "render/VornexRenderer.h"
 #include "scene/sfx/SFXContext.h"
 #include "scene/sfx/SFXElementContexts.h"
@@ -62,12 +62,7 @@ SFXDefinition* Definition() {
 std::vector<SFXContext*>& StartOnce() {
     static std::vector<SFXContext*> contexts = [] {
         RunProgramStaticInit();
-        wnd::WindowDesc desc;
-        desc.className = "SFXBench";
-        desc.style = wnd::kStylePopup;
-        desc.width = 320;
-        desc.height = 180;
-        gVornexRenderer.Start(wnd::CreateWindow(desc), 0);
+        benchsupport::StartRenderer("SFXBench");
         std::vector<SFXContext*> made;
         for (int i = 0; i < kContexts; ++i) {
             EntityRenderingContextSetup s;

@@ -38,6 +38,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "platform/gfx/GlFunctions.h"
 #include "platform/gfx/ShaderCompiler.h"
 #include "platform/gfx/ShaderSpirv.h"
@@ -516,7 +517,7 @@ BENCHMARK(BM_TranslatedAgainstTwin)->Arg(0)->Arg(1)->Iterations(3)->UseManualTim
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
-    // The median of the repetitions' figures, the ratio's range beside it.
+    // The medians of the repetitions' figures, the ratio's range beside it.
     for (const auto& [name, reps] : gFigures) {
         std::vector<double> translated, twin, alphaTested, ratio;
         for (const Figures& f : reps) {
@@ -525,11 +526,11 @@ int main(int argc, char** argv) {
             alphaTested.push_back(f.alphaTested);
             ratio.push_back(f.twin > 0 ? f.translated / f.twin : 0.0);
         }
-        std::printf("shader_twin_bench (%s): translated %.2f ms, hand-written %.2f ms, ratio %.2f (%.2f-%.2f over %zu "
-                    "repetitions; goal: at most 1.3); with the alpha test compiled in %.2f ms\n",
-                    name.c_str(), Median(translated) * 1e3, Median(twin) * 1e3, Median(ratio),
-                    *std::min_element(ratio.begin(), ratio.end()), *std::max_element(ratio.begin(), ratio.end()),
-                    ratio.size(), Median(alphaTested) * 1e3);
+        std::printf("shader_twin_bench (%s): translated %.2f ms, hand-written %.2f ms; with the alpha test compiled "
+                    "in %.2f ms (medians)\n",
+                    name.c_str(), Median(translated) * 1e3, Median(twin) * 1e3, Median(alphaTested) * 1e3);
+        benchsupport::PrintFigure((name + ": translated / hand-written, time").c_str(), benchsupport::SpreadOf(ratio),
+                                  "at most 1.3");
     }
     benchmark::Shutdown();
     return 0;

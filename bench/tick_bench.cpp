@@ -141,7 +141,7 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchsupport::RateReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    std::printf("tick %.1f us per step (median; goal: under 1000)\n", reporter.Median("BM_TickStep", "tick_us"));
+    benchsupport::PrintFigure("tick, us per step", reporter.Of("BM_TickStep", "tick_us"), "under 1000", 1);
     benchsupport::PrintFigure("tick / plain calls, time", reporter.Of("BM_TickStep", "tick/plain"), "at most 3");
     benchsupport::PrintFigure("tick / calls of functions in hand, time", reporter.Of("BM_TickStep", "tick/resolved"));
     benchmark::Shutdown();

@@ -16,7 +16,6 @@
 #include "bench/RateReporter.h"
 #include "platform/gfx/GfxDevice.h"
 #include "platform/gfx/GfxRecorder.h"
-#include "platform/window/Window.h"
 #include "render/DeviceObjectHandle.h"
 #include "render/VornexRenderer.h"
 #include "tests/support/ProgramStaticInit.h"
@@ -49,12 +48,7 @@ struct Scene {
 
 Scene* Build() {
     RunProgramStaticInit();
-    wnd::WindowDesc desc;
-    desc.className = "UIDrawBench";
-    desc.style = wnd::kStylePopup;
-    desc.width = 1280;
-    desc.height = 720;
-    if (!gVornexRenderer.Start(wnd::CreateWindow(desc), 0)) std::abort();
+    if (!benchsupport::StartRenderer("UIDrawBench", 1280, 720)) std::abort();
     gfx::Recorder* recorder = gfx::GetRecorder(gVornexRenderer.Device());
     recorder->SetDrawRecordMode(gfx::DrawRecordMode::Off);
     recorder->SetValidationMode(gfx::ValidationMode::Warn);

@@ -17,7 +17,6 @@
 #include "bench/BenchSupport.h"
 #include "bench/RateReporter.h"
 #include "core/Time.h"
-#include "platform/window/Window.h"
 #include "render/VornexRenderer.h"
 #include "tests/support/ProgramStaticInit.h"
 #include "ui/elements/UIAction.h"
@@ -33,12 +32,7 @@ constexpr int kElements = 2000;
 void StartOnce() {
     static const bool started = [] {
         RunProgramStaticInit();
-        wnd::WindowDesc desc;
-        desc.className = "UIOpsBench";
-        desc.style = wnd::kStylePopup;
-        desc.width = 320;
-        desc.height = 180;
-        return gVornexRenderer.Start(wnd::CreateWindow(desc), 0);
+        return benchsupport::StartRenderer("UIOpsBench");
     }();
     (void)started;
 }

@@ -12,7 +12,6 @@
 
 #include "bench/BenchSupport.h"
 #include "bench/RateReporter.h"
-#include "platform/window/Window.h"
 #include "render/VornexRenderer.h"
 #include "tests/support/ProgramStaticInit.h"
 #include "ui/elements/UIPicture.h"
@@ -30,12 +29,7 @@ constexpr int kFanOut[4] = {4, 5, 4, 5};
 void StartOnce() {
     static const bool started = [] {
         RunProgramStaticInit();
-        wnd::WindowDesc desc;
-        desc.className = "UIRecipeBench";
-        desc.style = wnd::kStylePopup;
-        desc.width = 320;
-        desc.height = 180;
-        return gVornexRenderer.Start(wnd::CreateWindow(desc), 0);
+        return benchsupport::StartRenderer("UIRecipeBench");
     }();
     (void)started;
 }

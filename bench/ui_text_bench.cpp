@@ -31,7 +31,6 @@
 #include "core/fs/FileSystem.h"
 #include "platform/gfx/GfxDevice.h"
 #include "platform/gfx/GfxRecorder.h"
-#include "platform/window/Window.h"
 #include "render/VornexRenderer.h"
 #include "render/resources/ResourceFont.h"
 #include "render/resources/ResourceManager.h"
@@ -69,12 +68,7 @@ struct TextScene {
 // words; null when python3 or the font fails.
 TextScene* BuildText() {
     RunProgramStaticInit();
-    wnd::WindowDesc desc;
-    desc.className = "UITextBench";
-    desc.style = wnd::kStylePopup;
-    desc.width = 1280;
-    desc.height = 720;
-    if (!gVornexRenderer.Start(wnd::CreateWindow(desc), 0)) return nullptr;
+    if (!benchsupport::StartRenderer("UITextBench", 1280, 720)) return nullptr;
     gfx::Recorder* recorder = gfx::GetRecorder(gVornexRenderer.Device());
     recorder->SetDrawRecordMode(gfx::DrawRecordMode::Off);
     recorder->SetValidationMode(gfx::ValidationMode::Warn);

@@ -64,20 +64,26 @@ void StartOnce() {
 }
 
 // Counts the frame the last update showed: a shown frame takes the decoder's frame count as
-// the player's last frame count, so every change of that is one frame on screen.
-void CountShownFrame() {
+// the player's last frame count, so every change of that is one frame on screen. True when
+// the last update showed one.
+bool CountShownFrame() {
     const VideoPlayer* player = gVideoEngine->Player();
-    if (!player || player->LastFrameCounter() == gLastShown) return;
+    if (!player || player->LastFrameCounter() == gLastShown) return false;
     gLastShown = player->LastFrameCounter();
     ++gShownFrames;
+    return true;
 }
 
-// A render-thread call that counts the frame the previous update showed, then moves the
-// clock one frame on.
+// A render-thread call that counts the frame the previous update showed and moves the
+// clock one frame on when it showed one or when a decoded frame waits for the clock. An
+// update that found no data yet (the loader's read-ahead is late) leaves the clock where it
+// is, so the clock never runs ahead of the picture and no frame is dropped: the engine's
+// rate is that of playing every frame, whatever the loader's timing on a busy machine.
 void PostClockStep() {
     RenderCallFunction call = [](uint32_t, CommandRingBuffer&) {
-        CountShownFrame();
-        gClock->AdvanceSeconds(1.0 / kFps);
+        const VideoPlayer* player = gVideoEngine->Player();
+        if (CountShownFrame() || (player && player->FrameTime() > player->VideoClock()))
+            gClock->AdvanceSeconds(1.0 / kFps);
     };
     if (!gVornexRenderer.BeginCommand(TASK_CALL, sizeof call + sizeof(uintptr_t))) return;
     gVornexRenderer.Ring().WriteValue(call);
