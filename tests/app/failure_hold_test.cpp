@@ -100,4 +100,21 @@ TEST(FailureHold, TheDesktopShowsTheFailureUntilAKeyAClickOrTheClose) {
     wnd::ResetWindowLayer();
 }
 
+// Before the Game exists (a failure of the program's own start) the failure is said and
+// sets the status; there is nothing to quit or to hold.
+TEST(FailureHold, BeforeThereIsAGameTheFailureIsSaidAndSetsTheStatus) {
+    CaptureLogSink log;
+    log.Attach();
+    app::ResetMainWindowState();
+    app::gMainWindow.presentIntoWindow = true;
+    Game* const game = gGame;
+    gGame = nullptr;
+    app::EndRunWithFailure(app::kExitStartFailed, "The program cannot start", "no window");
+    gGame = game;
+    EXPECT_TRUE(log.Contains("The program cannot start: no window"));
+    EXPECT_EQ(app::gMainWindow.exitCode, app::kExitStartFailed);
+    EXPECT_FALSE(app::gMainWindow.holding);
+    app::ResetMainWindowState();
+}
+
 }  // namespace
