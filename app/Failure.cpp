@@ -75,7 +75,8 @@ void CheckRunScriptErrors() {
     const char* noun = errors == 1 ? "error" : "errors";
     char line[1024];
     if (r.firstError[0])
-        std::snprintf(line, sizeof line, "the game's scripts reported %u %s; the first: %s", errors, noun, r.firstError);
+        std::snprintf(line, sizeof line, "the game's scripts reported %u %s; the first: %s", errors, noun,
+                      r.firstError);
     else
         std::snprintf(line, sizeof line, "the game's scripts reported %u %s (the log says which: --log FILE)", errors,
                       noun);

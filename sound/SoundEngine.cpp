@@ -244,7 +244,7 @@ void SoundEngine::WaitForSoundData() {
     for (uint32_t waited = 0; SoundInstanceBase::AnyWaitsForData(); ++waited) {
         if (waited == kDataWaitMs) {
             gLog.Print(LogSeverity::Warning, LogCategory::Sound,
-                       "Sound data did not arrive within %u ms: the sound starts late, and no later sound is waited for",
+                       "Sound data did not arrive within %u ms: the sound starts late, and so may later ones",
                        kDataWaitMs);
             dataWaitTimedOut = true;
             return;

@@ -182,6 +182,14 @@ TEST_F(BrokenInputsTest, EachFaultIsNamedOnceAndTheRunEndsAsItSays) {
         {"an error every step", "common",
          [&](const std::string& s) { Append(s + main, "\nfunction ZKRGameDelegate:OnTick() error('every step') end\n"); },
          kMission, 4, {"LUA: error in 'OnTick'", "every step (reported ", "Script errors: "}, true, kFrames},
+        {"an error at one step", "common",
+         [&](const std::string& s) {
+             Append(s + main, "\nlocal ticks, tick = 0, ZKRGameDelegate.OnTick\n"
+                              "function ZKRGameDelegate:OnTick() ticks = ticks + 1 "
+                              "if ticks == 5 then error('at step 5') end return tick(self) end\n");
+         },
+         kMission, 4, {"quorvel2: the game's scripts reported 1 error; the first: ", ": at step 5", "Script errors: 1"},
+         true, kFrames},
         // Data.
         {"the mission's scene is missing", "scenes",
          [](const std::string& s) { fs::remove(s + "/Outpost.BinaryScene"); }, kMission, 1,
