@@ -17,7 +17,9 @@ constexpr const char* kHoldLine = "Press a key, click or close the window to end
 }  // namespace
 
 void SayFailure(const char* line) {
-    if (!gMainWindow.logOnStandardError) {
+    // A log on standard error carries the line there only while it is attached: a failed
+    // engine start has closed it by the time its failure is said.
+    if (!gMainWindow.logOnStandardError || !gLog.Sink()) {
         std::fprintf(stderr, "quorvel2: %s\n", line);
         std::fflush(stderr);
     }
@@ -33,7 +35,8 @@ void EndRunWithFailure(int exitCode, const char* headline, const char* detail) {
         std::snprintf(line, sizeof line, "%s", headline);
     SayFailure(line);
     if (s.exitCode == kExitSuccess) s.exitCode = exitCode;
-    if (!s.presentIntoWindow || !gGame || !gGame->IsInitialised()) {
+    if (!gGame) return;  // nothing runs yet: the caller ends the run with the status
+    if (!s.presentIntoWindow || !gGame->IsInitialised()) {
         gGame->Quit();
         return;
     }
@@ -47,7 +50,11 @@ void EndRunWithFailure(int exitCode, const char* headline, const char* detail) {
 
 bool CheckStartScripts(bool withMissing) {
     const LuaWrapper::FailureRecord& r = gLua.GetFailureRecord();
-    if (r.errors == 0 && (!withMissing || r.missingFunctions == 0)) return false;
+    // A start-up call that found no function is fatal only when none found one: the main
+    // script is missing or defines nothing the engine calls. An event the script leaves
+    // out is its choice (the call's line in the log says so).
+    const bool nothingDefined = withMissing && r.missingFunctions != 0 && r.foundFunctions == 0;
+    if (r.errors == 0 && !nothingDefined) return false;
     if (r.errors) {
         EndRunWithFailure(kExitStartFailed, "The game's scripts failed at start-up", r.firstError);
     } else {
@@ -65,12 +72,14 @@ void CheckRunScriptErrors() {
     if (errors == 0 || s.exitCode != kExitSuccess) return;
     s.exitCode = kExitScriptErrors;
     const LuaWrapper::FailureRecord& r = gLua.GetFailureRecord();
+    const char* noun = errors == 1 ? "error" : "errors";
     char line[1024];
     if (r.firstError[0])
-        std::snprintf(line, sizeof line, "the game's scripts reported %u errors; the first: %s", errors, r.firstError);
+        std::snprintf(line, sizeof line, "the game's scripts reported %u %s; the first: %s", errors, noun,
+                      r.firstError);
     else
-        std::snprintf(line, sizeof line, "the game's scripts reported %u errors (the log says which: --log FILE)",
-                      errors);
+        std::snprintf(line, sizeof line, "the game's scripts reported %u %s (the log says which: --log FILE)", errors,
+                      noun);
     SayFailure(line);
 }
 

@@ -24,11 +24,13 @@ void SayFailure(const char* line);
 // and holds the run until a key, a click or the window's close.
 void EndRunWithFailure(int exitCode, const char* headline, const char* detail);
 
-// After the Game's start-up calls: a failed script run or (withMissing) a start-up call
-// that found no function in the scripts ends the run (kExitStartFailed) naming the file
-// and line of the first failure, or the main script and the missing function. The first
-// scene's load checks failed runs only: an entity whose script class lacks a method is
-// the scene's matter, not the main script's. True when it ended the run.
+// After the Game's start-up calls: a failed script run, or (withMissing) start-up calls
+// none of which found its function (no main script, or one that defines nothing the
+// engine calls), ends the run (kExitStartFailed) naming the file and line of the first
+// failure, or the main script and the first missing function. An event function the
+// script leaves out while defining others is not a failure. The first scene's load checks
+// failed runs only: an entity whose script class lacks a method is the scene's matter,
+// not the main script's. True when it ended the run.
 bool CheckStartScripts(bool withMissing);
 
 // At the end of a run that ended normally: script errors make the status

@@ -325,7 +325,9 @@ namespace {
 // A scene switch is serviced by the next tick: a scene that could not be loaded (its load
 // logged why) ends the run with the start-failure status instead of running an empty
 // scene. The start scene's load also ends the game's start-up: a script failure until then
-// ends the run too. loading: the scene the tick was to load, null when none was pending.
+// ends the run too; so does a script failure in a later scene's start (the tick's own
+// record: a mission that cannot start raises why). loading: the scene the tick was to
+// load, null when none was pending.
 void CheckSceneLoad(const char* loading) {
     MainWindowState& s = gMainWindow;
     if (!loading) return;
@@ -337,9 +339,17 @@ void CheckSceneLoad(const char* loading) {
         EndRunWithFailure(kExitStartFailed, line, nullptr);
         return;
     }
-    if (s.startSceneChecked) return;
-    s.startSceneChecked = true;
-    CheckStartScripts(false);
+    if (!s.startSceneChecked) {
+        s.startSceneChecked = true;
+        CheckStartScripts(false);
+        return;
+    }
+    // A later scene: its record is the tick's own.
+    const LuaWrapper::FailureRecord& r = gLua.GetFailureRecord();
+    if (r.errors == 0) return;
+    char line[600];
+    std::snprintf(line, sizeof line, "The scene %s could not be started", loading);
+    EndRunWithFailure(kExitStartFailed, line, r.firstError);
 }
 
 // A paced run's wait after a frame: the next one starts a present interval after this
@@ -474,13 +484,24 @@ bool RunMainLoopPass() {
         focused = !s.resizing;
     }
     // The Game's tick (none while a failure holds the run: the scripts are not run again).
+    // A tick that loads a scene keeps its own record of the scripts' failures: the scene's
+    // start failed when they failed (a frame that loads a scene runs no steps).
     if (!s.holding) {
         const char* pending = gGame->IsSwitchPending() ? gGame->PendingSceneName() : nullptr;
         char loading[fs::kMaxPath] = "";
-        if (pending) std::snprintf(loading, sizeof loading, "%s", pending);
+        LuaWrapper::FailureRecord before;
+        if (pending) {
+            std::snprintf(loading, sizeof loading, "%s", pending);
+            if (s.startSceneChecked) {
+                before = gLua.GetFailureRecord();
+                gLua.BeginFailureRecord();
+            }
+        }
         gGame->Tick(focused);
         ++s.ticks;
+        const bool ownRecord = pending && s.startSceneChecked;
         CheckSceneLoad(pending ? loading : nullptr);
+        if (ownRecord) gLua.MergeEarlierFailureRecord(before);
     }
     // A frame while focused and not resizing (a failed frame resets the renderer).
     if (!s.resizing && focused) {

@@ -238,12 +238,15 @@ void SoundEngine::RunUpdate(int64_t now, uint64_t elapsedMs) {
 }
 
 void SoundEngine::WaitForSoundData() {
+    // After one wait ran out the loader is not to be trusted to keep up: later sounds
+    // start late rather than stall every update by the whole wait again.
+    if (dataWaitTimedOut) return;
     for (uint32_t waited = 0; SoundInstanceBase::AnyWaitsForData(); ++waited) {
         if (waited == kDataWaitMs) {
-            if (!dataLateLogged)
-                gLog.Print(LogSeverity::Warning, LogCategory::Sound,
-                           "Sound data did not arrive within %u ms: the sound starts late", kDataWaitMs);
-            dataLateLogged = true;
+            gLog.Print(LogSeverity::Warning, LogCategory::Sound,
+                       "Sound data did not arrive within %u ms: the sound starts late, and so may later ones",
+                       kDataWaitMs);
+            dataWaitTimedOut = true;
             return;
         }
         os::Sleep(1);

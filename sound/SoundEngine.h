@@ -272,7 +272,7 @@ private:
     int64_t steppedTicks = 0;
     uint64_t steppedFrames = 0;
     uint32_t outputRate = 0;
-    bool dataLateLogged = false;
+    bool dataWaitTimedOut = false;  // a wait for sound data ran out: none is waited for again
 };
 
 // Built by the ordered start-up (kSoundStaticInit, module 4).

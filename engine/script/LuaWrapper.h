@@ -139,12 +139,16 @@ public:
     struct FailureRecord {
         uint32_t errors = 0;
         uint32_t missingFunctions = 0;
+        uint32_t foundFunctions = 0;  // method calls that found their function
         char firstError[512] = {};
         char firstMissing[512] = {};
         char firstFile[fs::kMaxPath + 8] = {};
     };
     void BeginFailureRecord();
     const FailureRecord& GetFailureRecord() const { return failureRecord; }
+    // Puts a record taken before the current one began in front of it: the counts add up,
+    // and the earlier record's first failures and file stay the first.
+    void MergeEarlierFailureRecord(const FailureRecord& earlier);
 
     // ---- Diagnostics and upkeep ----
     // One line per call level and per local of each level, each line ending in '\n'.

@@ -487,8 +487,10 @@ bool LuaWrapper::CallMethod(int argCount, int resultCount, void* object, const c
                             const char* methodName) {
     if (!state || !ArgumentsPresent(argCount)) return false;
     const int top = lua_gettop(state);
-    if (PushMethodDirectly(top, argCount, object, className, methodName))
+    if (PushMethodDirectly(top, argCount, object, className, methodName)) {
+        ++failureRecord.foundFunctions;
         return ProtectedCall(methodName, argCount + 1, resultCount);
+    }
     HostRequest r{HostRequest::Op::CallMethod, argCount, resultCount, object, className, methodName};
     if (className && methodName) r.names = &MethodNameSlot(className, methodName);
     if (!RunHostRequest(r, methodName)) return false;
@@ -500,6 +502,9 @@ bool LuaWrapper::CallMethod(int argCount, int resultCount, void* object, const c
         ReportMissingFunction("Variable \"%s\" is not function but %s in %s class", Text(methodName),
                               Text(r.foundType), Text(className));
         break;
+    case HostRequest::Outcome::Ran:
+        ++failureRecord.foundFunctions;
+        return true;
     default:
         return true;
     }

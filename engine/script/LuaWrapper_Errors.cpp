@@ -73,3 +73,13 @@ void LuaWrapper::NoteFailure(const char* chunk, const char* message) {
 }
 
 void LuaWrapper::BeginFailureRecord() { failureRecord = FailureRecord{}; }
+
+void LuaWrapper::MergeEarlierFailureRecord(const FailureRecord& earlier) {
+    FailureRecord& r = failureRecord;
+    r.errors += earlier.errors;
+    r.missingFunctions += earlier.missingFunctions;
+    r.foundFunctions += earlier.foundFunctions;
+    if (earlier.firstError[0]) std::memcpy(r.firstError, earlier.firstError, sizeof r.firstError);
+    if (earlier.firstMissing[0]) std::memcpy(r.firstMissing, earlier.firstMissing, sizeof r.firstMissing);
+    if (earlier.firstFile[0]) std::memcpy(r.firstFile, earlier.firstFile, sizeof r.firstFile);
+}

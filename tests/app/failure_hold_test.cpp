@@ -2,7 +2,8 @@
 // A failure that ends a run on the desktop: the game console shows it and the run holds,
 // drawing frames but no longer ticking the Game (its scripts are not run again), until a
 // key, a click or the window's close ends it with the failure's status; a button's
-// release alone does not. Headless the Game quits at once. Run over the headless window on
+// release alone does not; the console's newest lines are the failure's headline, its detail
+// and how to end the run. Headless the Game quits at once. Run over the headless window on
 // an engine over generated data, the desktop being the main window's presentation flag.
 #include <gtest/gtest.h>
 
@@ -17,8 +18,23 @@
 #include "engine/delegate/GameDelegate.h"
 #include "game/Game.h"
 #include "render/VornexRenderer.h"
+#include "ui/elements/UIText.h"
+#include "ui/widgets/UIGameConsoleScreen.h"
+
+struct GameEntityListsTestAccess {
+    static const UIGameConsoleScreen* Console(const Game& game) { return game.console; }
+};
 
 namespace {
+
+// The console's line i (0: the newest) as the render thread holds it.
+std::string ShownLine(uint32_t i) {
+    const UIGameConsoleScreen* console = GameEntityListsTestAccess::Console(*gGame);
+    if (!console || !console->Line(i)) return "(no line)";
+    std::string out;
+    for (const char16_t* text = console->Line(i)->Text(); text && *text; ++text) out += char(*text);
+    return out;
+}
 
 using K = wnd::EventKind;
 
@@ -60,6 +76,11 @@ TEST(FailureHold, TheDesktopShowsTheFailureUntilAKeyAClickOrTheClose) {
         for (int i = 0; i < 3; ++i) ASSERT_TRUE(app::RunMainLoopPass());
         EXPECT_EQ(gGame->GetTickedFrameCount(), ticks) << "the Game is not ticked while the failure shows";
         EXPECT_GT(gVornexRenderer.PostedFrames(), frames) << "the console is drawn";
+        // The texts the render thread draws, once it has taken the frames' work.
+        gVornexRenderer.FlushCommands(true);
+        EXPECT_EQ(ShownLine(2), "The game's scripts failed at start-up");
+        EXPECT_EQ(ShownLine(1), "Main.lua:3: boom");
+        EXPECT_EQ(ShownLine(0), "Press a key, click or close the window to end the program.");
         // A release alone (of a press before the failure) does not end it.
         wnd::Event release;
         release.kind = K::ButtonUp, release.window = app::gMainWindow.window;
@@ -77,6 +98,23 @@ TEST(FailureHold, TheDesktopShowsTheFailureUntilAKeyAClickOrTheClose) {
     gVornexEngine.SetConfiguration(nullptr);
     app::ResetMainWindowState();
     wnd::ResetWindowLayer();
+}
+
+// Before the Game exists (a failure of the program's own start) the failure is said and
+// sets the status; there is nothing to quit or to hold.
+TEST(FailureHold, BeforeThereIsAGameTheFailureIsSaidAndSetsTheStatus) {
+    CaptureLogSink log;
+    log.Attach();
+    app::ResetMainWindowState();
+    app::gMainWindow.presentIntoWindow = true;
+    Game* const game = gGame;
+    gGame = nullptr;
+    app::EndRunWithFailure(app::kExitStartFailed, "The program cannot start", "no window");
+    gGame = game;
+    EXPECT_TRUE(log.Contains("The program cannot start: no window"));
+    EXPECT_EQ(app::gMainWindow.exitCode, app::kExitStartFailed);
+    EXPECT_FALSE(app::gMainWindow.holding);
+    app::ResetMainWindowState();
 }
 
 }  // namespace

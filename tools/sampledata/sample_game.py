@@ -570,10 +570,12 @@ def make_sounds(sounds, sox, oggenc):
     with tempfile.TemporaryDirectory() as work:
         for entry, effects in SOUND_SYNTH.items():
             wav = os.path.join(work, entry + ".wav")
-            run([sox, "-n", "-r", str(SOUND_RATE), "-b", "16", "-c", "1", wav] + effects)
+            # Repeatable: sox's noise from its fixed seed (-R), the stream's serial number
+            # fixed, so every build makes the same files.
+            run([sox, "-R", "-n", "-r", str(SOUND_RATE), "-b", "16", "-c", "1", wav] + effects)
             if entry == "Wind":
                 make_wind_loop(wav)
-            run([oggenc, "-Q", "-q", "5", "-o", os.path.join(sounds, SOUND_ENTRIES[entry][0][0]), wav])
+            run([oggenc, "-Q", "-q", "5", "-s", "1", "-o", os.path.join(sounds, SOUND_ENTRIES[entry][0][0]), wav])
 
 
 def write(path, data):

@@ -217,9 +217,32 @@ TEST_F(LuaHostTest, AReportMetAgainIsCountedAndItsCountSaidOnce) {
     EXPECT_EQ(Top(), 0);
 }
 
+// The reports met are told apart by their whole text, however alike their beginnings, and
+// at most 256 of them are kept for counting: past that a new text is logged each time it
+// is met rather than the table growing without end.
+TEST_F(LuaHostTest, ReportsAreToldApartByTheirWholeTextAndAtMost256AreCounted) {
+    const std::string alike(300, 'x');
+    Run("n = 0 function Fail() n = n + 1 error(string.rep('x', 300) .. n, 0) end");
+    LuaWrapper::ResetErrorCounter();
+    sink.Clear();
+    for (int i = 0; i < 300; ++i) gLua.ExecuteString("Fail()");
+    EXPECT_EQ(CountLogged(alike), 300) << "each text is new";
+    sink.Clear();
+    Run("n = 0");
+    for (int i = 0; i < 300; ++i) gLua.ExecuteString("Fail()");
+    EXPECT_EQ(CountLogged(alike), 300 - 256) << "the texts past the first 256 were not kept";
+    sink.Clear();
+    LuaWrapper::ReportRepeatedErrors();
+    EXPECT_EQ(CountLogged("(reported 2 times)"), 256);
+    EXPECT_EQ(CountLogged(alike + "1 (reported 2 times)"), 1);
+    EXPECT_EQ(CountLogged(alike + "256 (reported 2 times)"), 1);
+    EXPECT_EQ(Top(), 0);
+}
+
 // The program's own report of a failed start names the first failure's file and line, or
 // the missing function and the script the start began with; the script's own message
-// handler does not hide the message from it.
+// handler does not hide the message from it. It counts the calls that found their
+// function, so that a script that leaves one event out is told from one that defines none.
 TEST_F(LuaHostTest, TheFailureRecordKeepsTheFirstFailureWithItsPlace) {
     ConfigFolder folder("scripts");
     ASSERT_TRUE(folder.Mounted());
@@ -233,6 +256,7 @@ TEST_F(LuaHostTest, TheFailureRecordKeepsTheFirstFailureWithItsPlace) {
         const char* handler;  // _ERRORMESSAGE's definition, or null
         void (*run)(int* object);
         const char *firstError, *firstMissing, *firstFile;
+        uint32_t errors = 1, found = 0;
     } kCases[] = {
         {"error in a file", nullptr, [](int*) { gLua.ExecuteFile("Main", "scripts"); },
          "scripts/Main.lua:3: attempt to index local 't' (a nil value)", "", "scripts/Main.lua"},
@@ -249,6 +273,14 @@ TEST_F(LuaHostTest, TheFailureRecordKeepsTheFirstFailureWithItsPlace) {
          },
          "scripts/Main.lua:3: attempt to index local 't' (a nil value)",
          "Variable \"OnInit\" is not function but nil in HostTestClass class", "scripts/Quiet.lua"},
+        {"one method found, one missing", nullptr,
+         [](int* o) {
+             gLua.ExecuteString("function HostTestClass:OnTick() end");
+             gLua.CallMethod(0, 0, o, kClass, "OnTick");
+             gLua.CallMethod(0, 0, o, kClass, "OnTick");
+             gLua.CallMethod(0, 0, o, kClass, "OnAfterTick");
+         },
+         "", "Variable \"OnAfterTick\" is not function but nil in HostTestClass class", "", 0, 2},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.what);
@@ -260,7 +292,8 @@ TEST_F(LuaHostTest, TheFailureRecordKeepsTheFirstFailureWithItsPlace) {
         EXPECT_STREQ(r.firstError, c.firstError);
         EXPECT_STREQ(r.firstMissing, c.firstMissing);
         EXPECT_STREQ(r.firstFile, c.firstFile);
-        EXPECT_EQ(r.errors, 1u);
+        EXPECT_EQ(r.errors, c.errors);
+        EXPECT_EQ(r.foundFunctions, c.found);
         EXPECT_EQ(r.missingFunctions, c.firstMissing[0] ? 1u : 0u);
     }
     EXPECT_EQ(Top(), 0);

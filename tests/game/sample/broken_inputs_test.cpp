@@ -88,15 +88,16 @@ protected:
         return folder;
     }
 
-    Outcome Start(const std::string& folder) {
+    // log: the --log argument ("-": standard error, where the log then is).
+    Outcome Start(const std::string& folder, const std::string& log = "log.txt") {
         const std::string command = "cd '" + folder + "' && XDG_DATA_HOME='" + folder + "/home' XDG_RUNTIME_DIR='" +
                                     folder + "' EGL_PLATFORM=surfaceless timeout -s KILL 300 ./quorvel2 --headless "
                                     "--step-time --no-draw --frames " + std::to_string(kFrames) +
-                                    " --log log.txt >out.txt 2>err.txt";
+                                    " --log " + log + " >out.txt 2>err.txt";
         const int status = std::system(command.c_str());
         Outcome run;
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.log = ReadFile(folder + "/log.txt");
+        run.log = ReadFile(folder + (log == "-" ? "/err.txt" : "/" + log));
         run.err = ReadFile(folder + "/err.txt");
         return run;
     }
@@ -164,6 +165,10 @@ TEST_F(BrokenInputsTest, EachFaultIsNamedOnceAndTheRunEndsAsItSays) {
         {"Main.lua recurses without end", "common",
          [&](const std::string& s) { Prepend(s + main, "local function f(n) return 1 + f(n + 1) end f(1)\n"); },
          kMission, 1, {"common/scripts/Main.lua:1: stack overflow"}, true, 0},
+        // An event the script leaves out is logged once and the run goes on.
+        {"Main.lua leaves an event out", "common",
+         [&](const std::string& s) { Append(s + main, "\nGame.OnAfterInit = nil\n"); }, kMission, 0,
+         {"Variable \"OnAfterInit\" is not function but nil in Game class", "Mission M01 started"}, false, kFrames},
         {"the Game's OnInit fails", "common",
          [&](const std::string& s) { Append(s + main, "\nfunction Game:OnInit() error('no init') end\n"); }, kMission, 1,
          {"common/scripts/Main.lua:", ": no init"}, true, 0},
@@ -177,10 +182,31 @@ TEST_F(BrokenInputsTest, EachFaultIsNamedOnceAndTheRunEndsAsItSays) {
         {"an error every step", "common",
          [&](const std::string& s) { Append(s + main, "\nfunction ZKRGameDelegate:OnTick() error('every step') end\n"); },
          kMission, 4, {"LUA: error in 'OnTick'", "every step (reported ", "Script errors: "}, true, kFrames},
+        {"an error at one step", "common",
+         [&](const std::string& s) {
+             Append(s + main, "\nlocal ticks, tick = 0, ZKRGameDelegate.OnTick\n"
+                              "function ZKRGameDelegate:OnTick() ticks = ticks + 1 "
+                              "if ticks == 5 then error('at step 5') end return tick(self) end\n");
+         },
+         kMission, 4, {"quorvel2: the game's scripts reported 1 error; the first: ", ": at step 5", "Script errors: 1"},
+         true, kFrames},
         // Data.
         {"the mission's scene is missing", "scenes",
          [](const std::string& s) { fs::remove(s + "/Outpost.BinaryScene"); }, kMission, 1,
          {"Unable to open file for reading (scenes/Outpost)", "The scene Outpost could not be loaded"}, true, 10},
+        {"the level has no player marker", "scenes",
+         [](const std::string& s) {
+             const std::string script = s + "/Outpost/Outpost.lua";
+             std::string text = ReadFile(script);
+             const size_t at = text.find("local player = players[1]");
+             ASSERT_NE(at, std::string::npos);
+             Replace(script, text.replace(at, 25, "local player = nil"));
+         },
+         kMission, 1,
+         {"Mission M01 cannot start: the level has no player marker",
+          "quorvel2: The scene Outpost could not be started: OnAfterSwitchScene: Mission M01 cannot start: the level "
+          "has no player marker"},
+         true, 10},
         {"a damaged resource list", "scenes",
          [](const std::string& s) {
              std::fstream list(s + "/Outpost.ResList", std::ios::in | std::ios::out | std::ios::binary);
@@ -211,27 +237,34 @@ TEST_F(BrokenInputsTest, EachFaultIsNamedOnceAndTheRunEndsAsItSays) {
 }
 
 // What ends a run before the engine or the game starts reaches standard error whatever the
-// log: the missing data (the engine's shutdown has closed the log by then) and a second
-// copy, each with its own status.
+// log, even when the log is there itself: the missing data (the engine's shutdown has closed
+// the log by then) and a second copy, each with its own status.
 TEST_F(BrokenInputsTest, FailedStartsSayWhyOnStandardError) {
-    const Case noData{"no data", "", nullptr, kMission, 1, {}, true, 0};
-    Outcome run = Start(Prepare(noData, "nodata"));
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("quorvel2: The program cannot start: the data file "), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("animations.dat cannot be mounted"), std::string::npos) << run.err;
+    for (const std::string log : {"log.txt", "-"}) {
+        SCOPED_TRACE("--log " + log);
+        const std::string tag = log == "-" ? "-stderr" : "";
+        const Case noData{"no data", "", nullptr, kMission, 1, {}, true, 0};
+        Outcome run = Start(Prepare(noData, "nodata" + tag), log);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find("quorvel2: The program cannot start: the data file "), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("animations.dat cannot be mounted"), std::string::npos) << run.err;
 
-    // Another copy holds the lock of the runtime folder.
-    const Case second{"second copy", "", nullptr, kMission, 3, {}, true, 0};
-    const std::string folder = Prepare(second, "second");
-    setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
-    os::SingleInstance first;
-    ASSERT_EQ(first.Acquire("BrintavolqueGame"), os::SingleInstance::Result::First);
-    run = Start(folder);
-    first.Release();
-    unsetenv("XDG_RUNTIME_DIR");
-    EXPECT_EQ(run.status, 3);
-    EXPECT_EQ(run.err.rfind("quorvel2: Another copy of the program is already running", 0), 0u) << run.err;
-    EXPECT_EQ(run.log.find("Initializing engine"), std::string::npos) << "nothing started";
+        // Another copy holds the lock of the runtime folder.
+        const Case second{"second copy", "", nullptr, kMission, 3, {}, true, 0};
+        const std::string folder = Prepare(second, "second" + tag);
+        setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
+        os::SingleInstance first;
+        ASSERT_EQ(first.Acquire("BrintavolqueGame"), os::SingleInstance::Result::First);
+        run = Start(folder, log);
+        first.Release();
+        unsetenv("XDG_RUNTIME_DIR");
+        EXPECT_EQ(run.status, 3);
+        EXPECT_NE(run.err.find("Another copy of the program is already running"), std::string::npos) << run.err;
+        if (log != "-") {
+            EXPECT_EQ(run.err.rfind("quorvel2: Another copy of the program is already running", 0), 0u);
+        }
+        EXPECT_EQ(run.log.find("Initializing engine"), std::string::npos) << "nothing started";
+    }
 }
 
 }  // namespace

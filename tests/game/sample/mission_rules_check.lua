@@ -47,12 +47,13 @@ local function Level(start, repairs)
 end
 
 -- Starts the mission on a level (nil: the scene's script did not run; a function: the
--- scene script's reading of the level).
+-- scene script's reading of the level); the error it raised, or nil.
 local function Begin(level)
     local read = type(level) == "function" and level or function() return level end
     OutpostScene = level and {Read = read} or nil
     lines, errorsCounted, quits = {}, 0, 0
-    Mission.Begin({seed = 1, difficulty = "advanced"})
+    local ok, raised = pcall(Mission.Begin, {seed = 1, difficulty = "advanced"})
+    return not ok and tostring(raised) or nil
 end
 
 local function Fail(what, text)
@@ -100,19 +101,23 @@ for _, case in ipairs(repairs) do
     end
 end
 
--- A mission that cannot start says why, counts it and ends the program.
+-- A mission that cannot start says why, and raises it as an error out of the scene's start
+-- (the program counts it, says it and ends), once: neither counted nor ended twice.
 local cannot = {
     {"no player marker", Level(nil, 1), "the level has no player marker"},
     {"no scene script", nil, "the scene's script did not run"},
     {"a level that cannot be read", function() error("level.lua:7: unreadable", 0) end, "level.lua:7: unreadable"},
 }
 for _, case in ipairs(cannot) do
-    Begin(case[2])
+    local raised = Begin(case[2])
     local expected = "Mission M01 cannot start: " .. case[3]
-    if not Logged("^" .. expected:gsub("%p", "%%%0") .. "$") then
-        Fail(case[1], "no line " .. string.format("%q", expected) .. " (" .. table.concat(lines, " | ") .. ")")
+    if not Logged("^" .. expected:gsub("%p", "%%%0") .. "$") or #lines ~= 1 then
+        Fail(case[1], "no one line " .. string.format("%q", expected) .. " (" .. table.concat(lines, " | ") .. ")")
     end
-    if errorsCounted ~= 1 or quits ~= 1 or Mission.IsRunning() then
+    if raised ~= expected then
+        Fail(case[1], string.format("raised %q, not %q", tostring(raised), expected))
+    end
+    if errorsCounted ~= 0 or quits ~= 0 or Mission.IsRunning() then
         Fail(case[1], string.format("%d errors counted, %d quits, running %s", errorsCounted, quits,
             tostring(Mission.IsRunning())))
     end

@@ -1,6 +1,7 @@
 // The mission's rules that no unattended run reaches, checked by Debian's lua5.1 on the
 // sample's scripts (mission_rules_check.lua): the repair's count of the walkers it healed,
-// and a mission that cannot start saying why, counting it and ending the program.
+// and a mission that cannot start saying why once and raising it out of the scene's start,
+// for the program to say and end with.
 #include <gtest/gtest.h>
 
 #include <string>

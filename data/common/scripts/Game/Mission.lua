@@ -131,27 +131,27 @@ local function BuildRibbon(route)
     path:FinishPath()
 end
 
--- The mission cannot be played: the reason's line, an error for the run's count and the
--- program's end.
+-- The mission cannot be played: the reason's line, then an error out of the scene's start,
+-- which the program counts, says (on standard error, and on the desktop's console) and
+-- ends the run with.
 local function CannotStart(reason)
     state = "done"
-    gConsole:PrintError(string.format("Mission %s cannot start: %s", MISSION_ID, reason))
-    LuaWrapper:IncErrorCounter()
-    gGame:Quit()
+    local line = string.format("Mission %s cannot start: %s", MISSION_ID, reason)
+    gConsole:PrintError(line)
+    error(line, 0)
 end
 
+-- Starts the mission; nil, or why it cannot start.
 local function Start(scenario)
     if math.randomseed ~= nil then
         math.randomseed(scenario.seed)
     end
     if OutpostScene == nil then
-        CannotStart("the scene's script did not run")
-        return
+        return "the scene's script did not run"
     end
     level = OutpostScene.Read()
     if level.start == nil then
-        CannotStart("the level has no player marker")
-        return
+        return "the level has no player marker"
     end
     Squad.Reset()
     Towers.Reset()
@@ -172,6 +172,7 @@ local function Start(scenario)
     outcome = nil
     state = "running"
     gConsole:Print(string.format("Mission %s started at step %d", MISSION_ID, Flow.step))
+    return nil
 end
 
 -- Starts the mission; a level it cannot read (a script error on the way) is a mission that
@@ -180,6 +181,8 @@ function Mission.Begin(scenario)
     local ok, failure = pcall(Start, scenario)
     if not ok then
         CannotStart(tostring(failure))
+    elseif failure then
+        CannotStart(failure)
     end
 end
 
