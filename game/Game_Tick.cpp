@@ -28,6 +28,7 @@
 #include "engine/entity/SceneGrid.h"
 #include "engine/entity/ScriptScheduler.h"
 #include "net/MultiplayerEngine.h"
+#include "render/VornexRenderer.h"
 #include "platform/os/Clock.h"
 #include "scene/entities/TriggerEntity.h"
 
@@ -118,6 +119,11 @@ void Game::FrameUpkeep() {
 }
 
 void Game::Tick(bool hasFocus) {
+    // A device the renderer created or reset since the last frame: the delegate hears once.
+    if (const uint32_t resets = gVornexRenderer.DisplayResets(); resets != seenDisplayResets) {
+        seenDisplayResets = resets;
+        NotifyDelegateDisplayReset();
+    }
     // 1-2. The background pass.
     focused = hasFocus;
     if (TickInBackground()) return;
