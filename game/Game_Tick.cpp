@@ -182,6 +182,9 @@ void Game::Tick(bool hasFocus) {
     FinishMeshAnimations();
     MultiplayerStep(steps.fixed, 0, 0);
     gProfiler.StopTimer(SECTION_TICK, PROFILER_THREAD_MAIN);
+    // The screen the mouse goes to without a modal screen takes its hit candidates too,
+    // so that a press on it finds the element under the pointer.
+    UpdateScreen(screens[GAMESCREEN_ACTIVE] ? GAMESCREEN_ACTIVE : GAMESCREEN_PRE_FSE);
     UpdateScreen(GAMESCREEN_MODAL);
     UpdateScreen(GAMESCREEN_OVERLAY);
     inputManager->EndFrame();
