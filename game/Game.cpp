@@ -23,6 +23,7 @@
 #include "engine/camera/GameCameraController.h"
 #include "engine/entity/Entity.h"
 #include "engine/delegate/GameDelegate.h"
+#include "engine/script/LuaWrapper.h"
 #include "engine/input/InputManager.h"
 #include "engine/input/TouchRoutingServices.h"
 #include "engine/entity/ScriptScheduler.h"
@@ -147,6 +148,19 @@ public:
 
 RunningGameRenderServices gRunningGameRenderServices;
 
+// The script host's distribution listings, answered by the running Game's delegate.
+class RunningScriptListingServices final : public ScriptListingServices {
+public:
+    void LoadMainScripts(const char* setName, DynarraySafe<NameString>& files) override {
+        if (GameDelegate* d = gGame->GetDelegate()) d->LoadMainScripts(setName, files);
+    }
+    void RegisterSceneScripts(const char* sceneName, DynarraySafe<NameString>& files) override {
+        if (GameDelegate* d = gGame->GetDelegate()) d->RegisterSceneScripts(sceneName, files);
+    }
+};
+
+RunningScriptListingServices gRunningScriptListingServices;
+
 }  // namespace
 
 GameServices& GetRunningGameServices() { return gRunningGameServices; }
@@ -175,6 +189,7 @@ void Game::InstallGameServices() {
     SetCameraServices(&gGameCameraServices);
     SetGameRenderServices(&gRunningGameRenderServices);
     SetTouchRoutingServices(&gGameTouchRoutingServices);
+    SetScriptListingServices(&gRunningScriptListingServices);
 }
 
 void Game::ClearGameServices() {
@@ -182,6 +197,7 @@ void Game::ClearGameServices() {
     if (&GetCameraServices() == &gGameCameraServices) SetCameraServices(nullptr);
     if (&GetGameRenderServices() == &gRunningGameRenderServices) SetGameRenderServices(nullptr);
     if (&GetTouchRoutingServices() == &gGameTouchRoutingServices) SetTouchRoutingServices(nullptr);
+    if (&GetScriptListingServices() == &gRunningScriptListingServices) SetScriptListingServices(nullptr);
 }
 
 ScriptScheduler* Game::SelectScheduler(uint32_t selection, int64_t* now) {

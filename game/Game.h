@@ -132,6 +132,8 @@ public:
     void RequestFullScreen(bool fullScreen);
     // Takes and clears the request; false when there is none.
     bool TakeFullScreenRequest(bool* fullScreen);
+    // Calls the delegate's OnDisplayReset. Tick calls it once for any number of device
+    // creations and resets the renderer finished since the last Tick that saw one.
     void NotifyDelegateDisplayReset();
     void RevertToDefaultOutlineParams();
     void SetOutlineMaskStr(const char* hex);
@@ -454,6 +456,7 @@ private:
     uint32_t outlineMask = 0;
     uint32_t blockRenderingMask = 0;
     GameDelegate* delegate = nullptr;
+    uint32_t seenDisplayResets = 0;  // the renderer's DisplayResets the delegate heard of
     char** argv = nullptr;
     int argc = 0;
     bool sceneLoadedOnce = false;

@@ -93,6 +93,7 @@ void Game::Init(uint32_t gameWindow, uint32_t width, uint32_t height, GameDelega
     // 6. The delegate, also for the renderer; the project's outline parameters.
     delegate = gameDelegate;
     gVornexRenderer.PostGameDelegate(delegate);
+    seenDisplayResets = 0;  // the renderer's start is news to this delegate
     gVornexRenderer.SetOutlineParams(gProjectConfig->outline);
     gVornexRenderer.SetSecondaryOutlineParams(gProjectConfig->uiOutline);
     // 7. Server requests and analytics when the delegate wants them.

@@ -15,7 +15,10 @@
 #include "engine/entity/ScriptScheduler.h"
 #include "platform/window/Window.h"
 #include "render/resources/ResourceManager.h"
+#include "engine/script/LuaWrapper.h"
+#include "ui/elements/UIEventController.h"
 #include "ui/elements/UIScreen.h"
+#include "ui/widgets/UIButton.h"
 
 namespace {
 
@@ -31,6 +34,32 @@ constexpr uint32_t kGameClockSelection = 0;
 const Vector kNoCursor(0.0f, 0.0f, 0.0f, 0.0f);
 
 bool ControllersEnabled() { return gProjectConfig && gProjectConfig->enableController; }
+
+// The listener of the buttons on the Game's screens. A button that holds no command of its
+// own when its screen takes a slot is given a notify command with its id (the command a
+// radio container gives its buttons); a click on it then calls the "OnClick" method of
+// the button's script class. A button whose screen has left every slot is not found and
+// nothing is called.
+class ScreenButtonListener final : public EventReceiver {
+public:
+    void OnEvent(uint32_t elementId) override {
+        for (uint32_t slot = 0; slot < GAMESCREEN_COUNT; ++slot) {
+            UIScreen* screen = gGame->GetScreen(GameScreenSlot(slot));
+            if (UIElement* button = screen ? screen->FindElementById(elementId) : nullptr) {
+                gLua.CallObjectMethod(button, "OnClick");
+                return;
+            }
+        }
+    }
+};
+
+ScreenButtonListener gScreenButtonListener;
+
+void ListenToButtons(UIElement* element) {
+    if (element->IsUiButton() && static_cast<UIButton*>(element)->CommandCount() == 0)
+        element->SetCommand(new NotifyCommand(&gScreenButtonListener, element->GetId()));
+    for (UIElement* child = element->GetFirstChild(); child; child = child->GetNextSibling()) ListenToButtons(child);
+}
 
 }  // namespace
 
@@ -103,7 +132,10 @@ void Game::ReplaceScreen(GameScreenSlot slot, UIScreen* screen) {
     UIScreen* old = screens[slot];
     screens[slot] = screen;
     if (old) old->SlotChanged(false);
-    if (screen) screen->SlotChanged(true);
+    if (screen) {
+        screen->SlotChanged(true);
+        ListenToButtons(screen);
+    }
 }
 
 void Game::SetActiveUIScreen(UIScreen* screen) { ReplaceScreen(GAMESCREEN_ACTIVE, screen); }

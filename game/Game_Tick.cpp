@@ -28,6 +28,7 @@
 #include "engine/entity/SceneGrid.h"
 #include "engine/entity/ScriptScheduler.h"
 #include "net/MultiplayerEngine.h"
+#include "render/VornexRenderer.h"
 #include "platform/os/Clock.h"
 #include "scene/entities/TriggerEntity.h"
 
@@ -118,6 +119,11 @@ void Game::FrameUpkeep() {
 }
 
 void Game::Tick(bool hasFocus) {
+    // A device the renderer created or reset since the last frame: the delegate hears once.
+    if (const uint32_t resets = gVornexRenderer.DisplayResets(); resets != seenDisplayResets) {
+        seenDisplayResets = resets;
+        NotifyDelegateDisplayReset();
+    }
     // 1-2. The background pass.
     focused = hasFocus;
     if (TickInBackground()) return;
@@ -176,6 +182,9 @@ void Game::Tick(bool hasFocus) {
     FinishMeshAnimations();
     MultiplayerStep(steps.fixed, 0, 0);
     gProfiler.StopTimer(SECTION_TICK, PROFILER_THREAD_MAIN);
+    // The screen the mouse goes to without a modal screen takes its hit candidates too,
+    // so that a press on it finds the element under the pointer.
+    UpdateScreen(screens[GAMESCREEN_ACTIVE] ? GAMESCREEN_ACTIVE : GAMESCREEN_PRE_FSE);
     UpdateScreen(GAMESCREEN_MODAL);
     UpdateScreen(GAMESCREEN_OVERLAY);
     inputManager->EndFrame();

@@ -456,6 +456,8 @@ public:
     uint32_t CompletedFrames() const { return completedFrames.load(std::memory_order_acquire); }
     uint32_t WaitedFrames() const { return waitedFrames.load(std::memory_order_acquire); }
     bool DeviceResetPending() const { return deviceResetPending.load(std::memory_order_acquire); }
+    // Device creations and successful device resets so far (the Game tells its delegate).
+    uint32_t DisplayResets() const { return displayResets.load(std::memory_order_acquire); }
     bool SceneLoading() const { return sceneLoading.load(std::memory_order_acquire); }
     uint32_t LoadingScreenPresents() const { return loadingPresents.load(std::memory_order_acquire); }
     VornexRendererPresenterThread& Presenter() { return *presenter; }
@@ -901,6 +903,7 @@ private:
     std::atomic<uint32_t> waitedFrames{0};
     std::atomic<uint32_t> loadingPresents{0};
     std::atomic<bool> deviceResetPending{false};
+    std::atomic<uint32_t> displayResets{0};
     std::atomic<bool> sceneLoading{false};
     std::atomic<bool> srgbForcedOff{false};
     std::atomic<bool> trilinear{false};

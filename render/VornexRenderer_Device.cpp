@@ -214,6 +214,7 @@ bool VornexRenderer::CreateDevice(uint32_t windowHandle, uint8_t flags) {
     CreateGlobalVertexDeclaration();
     deviceCreated = true;
     startTime = os::ReadCounter();
+    displayResets.fetch_add(1, std::memory_order_release);
     return true;
 }
 
@@ -333,6 +334,7 @@ void VornexRenderer::DeviceReset(bool resetDevice) {
     CreateRenderTargets();
     CreateBuiltInGeometry();
     ResetStateCache();
+    if (resetDevice && reset) displayResets.fetch_add(1, std::memory_order_release);
 }
 
 void VornexRenderer::ReleaseDeviceResources() {

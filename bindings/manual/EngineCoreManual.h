@@ -17,6 +17,25 @@
 #define TOLUA_DISABLE_tolua_EngineCore_LUAConfigHelper_GetScreenScaleX00
 #define tolua_EngineCore_LUAConfigHelper_GetScreenScaleX00 tolua_EngineCore_LUAConfigHelper_GetZoom00
 
+// GameTimer.GetElapsedGameTime(since): two numbers, the game time since `since` and the
+// timer's last delta (both in seconds). Chosen for a timer (or nil), a live Time and
+// nothing after it; anything else is the form without arguments.
+static int tolua_EngineCore_GameTimer_GetElapsedGameTime00(lua_State* tolua_S);
+
+#define TOLUA_DISABLE_tolua_EngineCore_GameTimer_GetElapsedGameTime01
+static int tolua_EngineCore_GameTimer_GetElapsedGameTime01(lua_State* L) {
+    tolua_Error error;
+    if (!tolua_isusertype(L, 1, "const GameTimer", 0, &error) || tolua_isvaluenil(L, 2, &error) ||
+        !tolua_isusertype(L, 2, "const Time", 0, &error) || !tolua_isnoobj(L, 3, &error))
+        return tolua_EngineCore_GameTimer_GetElapsedGameTime00(L);
+    const auto* self = static_cast<const GameTimer*>(LuaBindingReader{"GameTimer", true}(L, 1, nullptr));
+    const auto* since = static_cast<const Time*>(LuaBindingReader{"Time"}(L, 2, nullptr));
+    if (LuaBindingRejected(L, !self || !since, "GameTimer.GetElapsedGameTime")) return 0;
+    tolua_pushnumber(L, static_cast<lua_Number>(self->GetElapsedGameTime(*since)));
+    tolua_pushnumber(L, static_cast<lua_Number>(self->GetElapsedGameTime()));
+    return 2;
+}
+
 // LuaUnicodeString.Instance(text): UTF-16 text crosses as a light userdata, which the
 // generated user-type test never accepts, so the copying form is chosen here: the class
 // table, then a text pointer or nil, then nothing. Anything else is the empty form.

@@ -5,10 +5,14 @@
 // give. Every number the engine pushes goes through a 32-bit float first, and every
 // number it reads is read as a 32-bit float. Integers are taken from that float by
 // truncation toward zero, saturating at the integer type's limits, with NaN read as 0.
+// A negative number for an unsigned type is the 32-bit two's complement of its
+// truncation (saturating at -2^31), cut to the type's width: -1 reads as 0xFFFFFFFF,
+// the "every instance" id, as a C conversion of the integer would give.
 // Arithmetic inside scripts stays double.
 //
 // The rule is applied in two places only: the script host's push and read helpers, and
 // the shim compiled into every generated binding package (LuaPackageShim.h).
+#include <cstdint>
 #include <limits>
 #include <type_traits>
 
@@ -24,6 +28,12 @@ constexpr T ScriptFloatTo(float f) {
     } else {
         static_assert(std::is_integral_v<T>);
         if (f != f) return 0;
+        if constexpr (std::is_unsigned_v<T>) {
+            if (f < 0.0f) {
+                const int32_t wrapped = f <= -2147483648.0f ? std::numeric_limits<int32_t>::min() : static_cast<int32_t>(f);
+                return static_cast<T>(static_cast<uint32_t>(wrapped));
+            }
+        }
         constexpr T lo = std::numeric_limits<T>::min();
         constexpr T hi = std::numeric_limits<T>::max();
         // Both limits are powers of two (or 0) as floats; hi rounds up to the next one.

@@ -50,6 +50,22 @@ public:
     virtual void OnFileExecuted(const char* path, bool flag) = 0;
 };
 
+// What the host's distribution listings ask of the game: its delegate's LoadMainScripts
+// (the scripts of a resource set, found by running the main distribution script) and
+// RegisterSceneScripts (a scene's scripts). The running Game installs its
+// implementation; until then, and after SetScriptListingServices(nullptr), the base class
+// lists nothing. Main thread.
+class ScriptListingServices {
+public:
+    virtual ~ScriptListingServices() = default;
+    virtual void LoadMainScripts(const char* setName, DynarraySafe<NameString>& files) {}
+    virtual void RegisterSceneScripts(const char* sceneName, DynarraySafe<NameString>& files) {}
+};
+
+ScriptListingServices& GetScriptListingServices();
+// Not owned; null restores the default.
+void SetScriptListingServices(ScriptListingServices* services);
+
 class LuaWrapper {
 public:
     LuaWrapper() = default;
@@ -164,6 +180,13 @@ public:
     // The single file-execution callback slot; null removes it.
     void SetFileExecutionCallback(LuaWrapperFileExecutionCallbackObject* callback) { fileCallback = callback; }
     LuaWrapperFileExecutionCallbackObject* GetFileExecutionCallback() const { return fileCallback; }
+
+    // ---- Distribution listings ----
+    // The script files a distribution package must carry, added to files by the game's
+    // delegate (ScriptListingServices): those of a resource set and those of a scene.
+    // Nothing without a state.
+    void ListCommonScripts(const char* setName, DynarraySafe<NameString>& files);
+    void ListSceneScripts(const char* sceneName, DynarraySafe<NameString>& files);
 
     // Init's bit library (step 6) and replication globals (step 8); ResetReplication runs
     // the second. Null hooks do nothing.

@@ -561,3 +561,22 @@ void LuaWrapper::StepGarbageCollector() {
     gProfiler.AddValue(PROFILE_LUA_GC_MEM, static_cast<float>(before - after), PROFILER_THREAD_MAIN);
     gProfiler.StopTimer(PROFILE_LUA_GC_TIME, PROFILER_THREAD_MAIN);
 }
+
+namespace {
+ScriptListingServices gDefaultScriptListingServices;
+ScriptListingServices* gScriptListingServices = &gDefaultScriptListingServices;
+}  // namespace
+
+ScriptListingServices& GetScriptListingServices() { return *gScriptListingServices; }
+
+void SetScriptListingServices(ScriptListingServices* services) {
+    gScriptListingServices = services ? services : &gDefaultScriptListingServices;
+}
+
+void LuaWrapper::ListCommonScripts(const char* setName, DynarraySafe<NameString>& files) {
+    if (state) gScriptListingServices->LoadMainScripts(setName, files);
+}
+
+void LuaWrapper::ListSceneScripts(const char* sceneName, DynarraySafe<NameString>& files) {
+    if (state) gScriptListingServices->RegisterSceneScripts(sceneName, files);
+}

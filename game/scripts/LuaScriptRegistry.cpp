@@ -2,8 +2,6 @@
 
 void LuaScriptRegistry::OnFileExecuted(const char* path, bool) { paths.emplace_back(path ? path : ""); }
 
-ScopedScriptRecording::ScopedScriptRecording(LuaScriptRegistry& registry) : previous(gLua.GetFileExecutionCallback()) {
-    gLua.SetFileExecutionCallback(&registry);
-}
+ScopedScriptRecording::ScopedScriptRecording(LuaScriptRegistry& registry) { gLua.SetFileExecutionCallback(&registry); }
 
-ScopedScriptRecording::~ScopedScriptRecording() { gLua.SetFileExecutionCallback(previous); }
+ScopedScriptRecording::~ScopedScriptRecording() { gLua.SetFileExecutionCallback(nullptr); }

@@ -4,9 +4,10 @@
 // ".lua") whole, in order, however long. The distribution listings (ScriptListing.h) run
 // the game's set-up scripts under one to learn which files a package must carry.
 //
-// ScopedScriptRecording installs a recorder for its lifetime and restores the callback
-// that was there before on every way out, a failing script included (the host catches
-// script errors, so nothing unwinds past it).
+// ScopedScriptRecording installs a recorder in the host's single callback slot for its
+// lifetime and empties the slot on every way out, a failing script included (the host
+// catches script errors, so nothing unwinds past it). A callback installed before is not
+// put back: recordings do not nest.
 //
 // Threads: main thread, like the script host.
 #include <string>
@@ -30,7 +31,4 @@ public:
     ~ScopedScriptRecording();
     ScopedScriptRecording(const ScopedScriptRecording&) = delete;
     ScopedScriptRecording& operator=(const ScopedScriptRecording&) = delete;
-
-private:
-    LuaWrapperFileExecutionCallbackObject* previous;
 };

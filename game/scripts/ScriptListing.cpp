@@ -11,13 +11,14 @@
 namespace {
 
 constexpr const char kCommonFolder[] = "common/scripts/";
+constexpr size_t kCommonRootLength = sizeof "common/" - 1;
 constexpr const char kSceneFolder[] = "scenes/";
 constexpr size_t kCommonLength = sizeof kCommonFolder - 1;
 constexpr size_t kSceneLength = sizeof kSceneFolder - 1;
 
 void AddUnlessPresent(DynarraySafe<NameString>& files, const std::string& name) {
     for (const NameString& f : files) {
-        if (strcasecmp(f.CStr(), name.c_str()) == 0) return;
+        if (name == f.CStr()) return;
     }
     files.Add(NameString(name.c_str()));
 }
@@ -54,8 +55,8 @@ void ListCommonScripts(void* game, const char* setName, DynarraySafe<NameString>
                          "not be included in the distribution package");
             continue;
         }
-        // The folder as the package spells it, whatever case the script used.
-        AddUnlessPresent(files, "scripts/" + path.substr(kCommonLength) + ".lua");
+        // The rest of the path as the script spelt it.
+        AddUnlessPresent(files, path.substr(kCommonRootLength) + ".lua");
     }
 }
 

@@ -5,7 +5,8 @@
 // ListCommonScripts (setName, files): runs "DistributionMain" from "common/scripts", then
 // Game:OnInit, "ReportCommonResources('<setName>')" and Game:OnClose (on the given Game
 // object); every recorded script under "common/scripts/" (any case) is added to files as
-// "scripts/<rest>.lua" unless present; any other is logged and left out.
+// its path after "common/", spelt as recorded, with ".lua", unless present; any other is
+// logged and left out.
 //
 // ListSceneScripts (sceneName, files): adds "<scene>/SceneSequences.lua" when that file
 // exists under "scenes", then runs "UnregisterAllScriptSequences()",
@@ -13,7 +14,7 @@
 // "ReportLocalSceneResources()"; every recorded script under "scenes/" (any case) is added
 // as "<rest>.lua" unless present; any other is logged and left out.
 //
-// Names are compared without regard to case. The Lua functions named above belong to the
+// A name is present when the list holds it exactly. The Lua functions named above belong to the
 // game's scripts. Threads: main thread.
 #include "core/Dynarray.h"
 #include "core/text/NameString.h"

@@ -10,10 +10,11 @@
 -- (a panel, a localised title and the "StartButton", over the scene) as the active screen,
 -- and "UI/LoadingScreen" (a full-screen picture that fades in) for scene switches; and it
 -- makes the camera look at the sample scene. Once the first scene has loaded it plays the
--- intro video full screen and keeps the menu hidden until the video has ended. A left
--- press on the start button, or Enter, logs "Sample: Start pressed", blends the menu out
--- and, once it has gone, starts the mission. A scenario that plays the mission unattended
--- shows neither the intro nor the menu.
+-- intro video full screen and keeps the menu hidden until the video has ended. A click on
+-- the start button (which the Game's screen routing hands to the button, and the button
+-- to the OnClick of its script class, MenuStartButton), or Enter, logs "Sample: Start
+-- pressed", blends the menu out and, once it has gone, starts the mission. A scenario
+-- that plays the mission unattended shows neither the intro nor the menu.
 
 local GAME_SCRIPTS = {"Flow", "Profile", "Audio", "Hud", "Squad", "Towers", "Mission", "Controls", "Versus"}
 for _, name in ipairs(GAME_SCRIPTS) do
@@ -41,7 +42,8 @@ local INTRO_FOLDER = "videos"
 -- Weak references: the engine releases the screens at the Game's close.
 local menu = LuaUIPointer:Instance()
 local startButton = LuaUIPointer:Instance()
--- The start button's rectangle in UI units (its recipe's layout under the menu's root).
+-- The start button's rectangle in UI units (its recipe's layout under the menu's root),
+-- for the log line that tells where it shows.
 local buttonLow, buttonHigh
 local sceneLoaded = false
 local introChecked = false
@@ -56,19 +58,40 @@ local function RecipeVector(element, propertyName)
     return v
 end
 
+-- The start button's script class: the Game's screen routing calls OnClick when the
+-- button is clicked.
+gLua:RegisterClass("MenuStartButton", "UIPicture")
+
+local function PressStart()
+    local screen = menu:Get()
+    if startPressed or screen == nil or not screen:IsVisible() then
+        return
+    end
+    gConsole:Print("Sample: Start pressed")
+    screen:BlendOutAndHide(MENU_HIDE_SECONDS, UIACTIONFLAG_SYSTEMTIME, 0)
+    startPressed = true
+end
+
+function MenuStartButton:OnClick()
+    PressStart()
+end
+
 local function BuildMenu()
     -- The scene shows around the menu's panel, and through it.
     local screen = Hud.ScreenFromRecipe(MENU_RECIPE, false)
     if screen == nil then
         return
     end
+    local button = screen:FindElementByName(START_BUTTON)
+    if button ~= nil then
+        button:SetLuaClass("MenuStartButton")
+        startButton:Set(button)
+    end
     gGame:SetActiveUIScreen(screen)
     menu:Set(screen)
-    local button = screen:FindElementByName(START_BUTTON)
     if button == nil then
         return
     end
-    startButton:Set(button)
     local position, anchor, size = RecipeVector(button, "Position"), RecipeVector(button, "Anchor"),
         RecipeVector(button, "Size")
     buttonLow = {position.x + anchor.x, position.y + anchor.y}
@@ -118,33 +141,26 @@ local function StartIntro()
     introRunning = true
 end
 
--- Whether the pointer is over the start button of the shown menu. The Game takes the hit
--- candidates of its modal and overlay screens only, so the menu, the active screen, is
--- hit-tested here against the button's rectangle.
-local function PointerOnStartButton(screen)
-    if buttonLow == nil or startButton:Get() == nil or not screen:IsVisible() then
-        return false
-    end
-    local at = Vector:Instance(0, 0, 0, 0)
-    if not gGame:ScreenPointToUIPoint(gGame:GetCursorPosition(), at) then
-        return false
-    end
-    return at.x >= buttonLow[1] and at.x < buttonHigh[1] and at.y >= buttonLow[2] and at.y < buttonHigh[2]
-end
-
--- Logs the start button's rectangle in window pixels once the menu shows.
+-- Logs the start button's rectangle in window pixels once the menu shows and the UI's
+-- hit test finds the button in its middle, so that a click there reaches it.
 local function LogStartButton(screen)
-    if buttonLogged or buttonLow == nil or not screen:IsVisible() then
+    local button = startButton:Get()
+    if buttonLogged or buttonLow == nil or button == nil or not screen:IsVisible() then
         return
     end
     local low, high = Vector:Instance(0, 0, 0, 0), Vector:Instance(0, 0, 0, 0)
-    if gGame:UIPointToScreenPoint(Vector:Instance(buttonLow[1], buttonLow[2], 0, 0), low) and
-        gGame:UIPointToScreenPoint(Vector:Instance(buttonHigh[1], buttonHigh[2], 0, 0), high) then
-        buttonLogged = true
-        local x0, y0 = Flow.WindowPixels(low)
-        local x1, y1 = Flow.WindowPixels(high)
-        gConsole:Print(string.format("Menu: StartButton at %d %d %d %d", x0, y0, x1, y1))
+    if not (gGame:UIPointToScreenPoint(Vector:Instance(buttonLow[1], buttonLow[2], 0, 0), low) and
+        gGame:UIPointToScreenPoint(Vector:Instance(buttonHigh[1], buttonHigh[2], 0, 0), high)) then
+        return
     end
+    local middle = Vector:Instance((low.x + high.x) / 2, (low.y + high.y) / 2, 0, 0)
+    if screen:GetElementAt(middle, false, 0) ~= button:GetId() then
+        return
+    end
+    buttonLogged = true
+    local x0, y0 = Flow.WindowPixels(low)
+    local x1, y1 = Flow.WindowPixels(high)
+    gConsole:Print(string.format("Menu: StartButton at %d %d %d %d", x0, y0, x1, y1))
 end
 
 -- ---- The Game's events ----
@@ -210,11 +226,8 @@ function ZKRGameDelegate:OnSmoothTick()
         return
     end
     LogStartButton(screen)
-    local clicked = gGame:IsMouseButtonPressedForTheFirstTime(LEMB_LEFT) and PointerOnStartButton(screen)
-    if clicked or (screen:IsVisible() and gGame:IsKeyPressedForTheFirstTime(DIK_RETURN)) then
-        gConsole:Print("Sample: Start pressed")
-        screen:BlendOutAndHide(MENU_HIDE_SECONDS, UIACTIONFLAG_SYSTEMTIME, 0)
-        startPressed = true
+    if gGame:IsKeyPressedForTheFirstTime(DIK_RETURN) then
+        PressStart()
     end
 end
 

@@ -23,7 +23,7 @@ Test("a new subcontroller arrives under the class it reports; an unknown kind gi
         {CAMERASUBCONTROLLER_BASE, "LCBaseCameraSubcontroller"},
         {CAMERASUBCONTROLLER_RTS, "LCRTSCameraSubcontroller"},
         {5, nil},
-        {-1, "LCBaseCameraSubcontroller"},  -- -1 reads 0 in an unsigned place
+        {-1, nil},  -- -1 wraps to 0xFFFFFFFF in an unsigned place: no kind
     }
     for _, case in ipairs(cases) do
         local sub = c:AddNewSubcontroller(case[1])

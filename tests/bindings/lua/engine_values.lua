@@ -47,7 +47,17 @@ Test("time values are copies and timers start from their own state", function()
     AssertEqual(timer:GetNonPausedFrame(), 1, "a running tick")
     AssertEqual(timer:GetElapsedGameTime(), 0.25, "the last delta")
     AssertEqual(timer:GetGameTime():ToSeconds(), 0.25, "the time since the reset")
-    AssertEqual(timer:GetElapsedGameTime(Time.ZERO), 0.25, "the time since a given time")
+    timer:Tick(0.5)
+    local since = Time:Instance(Time.ZERO)
+    since:Add(0.5)
+    local cases = {
+        {"since zero: the time since, then the last delta", Time.ZERO, "0.75 0.5"},
+        {"since half a second", since, "0.25 0.5"},
+        {"no Time: the last delta alone", 5, "0.5"},
+    }
+    for _, c in ipairs(cases) do
+        AssertEqual(table.concat({timer:GetElapsedGameTime(c[2])}, " "), c[3], c[1])
+    end
 end)
 
 Test("outline parameters from scripts", function()

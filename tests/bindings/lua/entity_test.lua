@@ -383,7 +383,7 @@ Test("AnimationParams: defaults, the number rule for Id, and a sync object kept 
     }
     for _, d in ipairs(defaults) do AssertNear(p[d[1]], d[2], d[1]) end
     AssertEqual(p.SyncObject, nil, "SyncObject")
-    local ids = {{-1, 0}, {4294967295, 4294967295}, {7, 7}}
+    local ids = {{-1, 4294967295}, {4294967295, 4294967295}, {7, 7}, {-2, 4294967294}}
     for _, c in ipairs(ids) do
         p.Id = c[1]
         AssertEqual(p.Id, c[2], "Id = " .. c[1])

@@ -33,6 +33,7 @@ Test("instance calls post the id, no owner and the channel scripts cannot give",
         -- call, command, words of its payload
         {function() e:StopSound() end, 16, {ALL, 0, 0}, {0}},
         {function() e:StopSound(5, 2) end, 16, {5, 0, 0}, {2}},
+        {function() e:StopSound(-1, 2) end, 16, {ALL, 0, 0}, {2}},  -- -1 wraps to every instance
         {function() e:ExitLoop() end, 17, {ALL, 0, 0}, {}},
         {function() e:PauseSound(7, 0.5) end, 18, {7, 0, 0}, {0.5}, ALL},
         {function() e:ResumeSound(8, 0.25, 1) end, 19, {8, 0, 0}, {0.25}, ALL},
@@ -80,7 +81,7 @@ Test("parameter sets: Instance is the defaults, DEFAULT is a copy, unsigned fiel
 
     local cases = {
         {"Flags", SOUNDSTARTFLAG_STREAMED + SOUNDSTARTFLAG_MUSIC, 5},
-        {"Channel", -1, 0},
+        {"Channel", -1, 2 ^ 32},  -- wraps to all bits
         {"Channel", ALL, 2 ^ 32},  -- all bits, read back through a float
         {"LoopCount", 2.9, 2},
         {"StreamingBufferSize", 2 ^ 24 + 1, 2 ^ 24},
@@ -129,17 +130,20 @@ Test("PlayLocalizedVoice streams a voice and returns its id", function()
     AssertEqual(p.Class, SOUNDCLASS_VOICE, "written into the script's set")
 end)
 
-Test("channel fades reach one channel, or all sixteen with 4294967295", function()
+Test("channel fades reach one channel, or all sixteen with 4294967295 (or -1)", function()
     local e = Fixture.SoundEngine()
     e:SetChannelVolume(ALL, 0.5, 0, 0)
     e:SetChannelFrequencyRatio(ALL, 1.5, 0, 0)
     e:SetChannelVolume(3, 0.25, 0, 0)
-    e:SetChannelVolume(-1, 0.125, 0, 0)  -- reads 0
+    Fixture.SoundEngine()
+    for i = 0, 15 do
+        AssertEqual(Fixture.SoundChannel(i), i == 3 and 0.25 or 0.5, "volume of channel " .. i)
+    end
+    e:SetChannelVolume(-1, 0.125, 0, 0)  -- wraps to every channel
     Fixture.SoundEngine()
     for i = 0, 15 do
         local volume, ratio = Fixture.SoundChannel(i)
-        local expected = (i == 3 and 0.25) or (i == 0 and 0.125) or 0.5
-        AssertEqual(volume, expected, "volume of channel " .. i)
+        AssertEqual(volume, 0.125, "volume of channel " .. i)
         AssertEqual(ratio, 1.5, "ratio of channel " .. i)
     end
 end)
@@ -249,7 +253,7 @@ Test("PlaySoundEntry: nil or a number plays without an emitter, an entity on its
 end)
 
 -- Last: from here on the loader runs, so its ring can no longer be read.
-Test("real sounds: a single pass plays and ends; StopSound() stops every endless one", function()
+Test("real sounds: a single pass plays and ends; StopSound(-1) stops every endless one", function()
     Fixture.Sounds()
     local function Until(condition)
         for _ = 1, 3000 do
@@ -276,6 +280,6 @@ Test("real sounds: a single pass plays and ends; StopSound() stops every endless
     AssertTrue(Until(function() return #Fixture.Voices() == 2 end), "both endless sounds play")
     Fixture.StepSound(40)
     AssertEqual(Fixture.SoundInstances(), 2, "still playing after 1.2 s")
-    gSoundEngine:StopSound()
+    gSoundEngine:StopSound(-1)
     AssertTrue(Until(Silent), "every instance stopped")
 end)

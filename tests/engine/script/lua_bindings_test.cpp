@@ -177,8 +177,8 @@ TEST_F(LuaBindingsTest, ScriptsRunNestedFilesThroughTheHost) {
     EXPECT_EQ(LuaWrapper::GetErrorCount(), 0u);
 }
 
-// Numbers reach natives as floats (integers truncate and saturate, NaN is 0) and leave
-// through a float.
+// Numbers reach natives as floats (integers truncate and saturate, NaN is 0, a negative
+// number for an unsigned type wraps as a 32-bit integer) and leave through a float.
 TEST_F(LuaBindingsTest, NumbersCrossTheBoundaryAsFloats) {
     const std::pair<const char*, const char*> kInputs[] = {
         {"16777217", "16777217.0"},     {"-16777217", "-16777217.0"},   {"2.9", "2.9"},
@@ -196,7 +196,9 @@ TEST_F(LuaBindingsTest, NumbersCrossTheBoundaryAsFloats) {
                "    return x if math.isnan(x) else struct.unpack('f', struct.pack('f', x))[0]\n"
                "def integer(x, lo, hi):\n"
                "    y = f32(x)\n"
-               "    return 0 if math.isnan(y) else lo if y <= lo else hi if y >= hi else int(y)\n"
+               "    if math.isnan(y): return 0\n"
+               "    if lo == 0 and y < 0: return (-2**31 if y <= -2**31 else int(y)) % 2**32 % (hi + 1)\n"
+               "    return lo if y <= lo else hi if y >= hi else int(y)\n"
                "limits = [(-2**31, 2**31 - 1), (0, 2**32 - 1), (-2**15, 2**15 - 1), (0, 255)]\n"
                "for x in [";
     for (const auto& input : kInputs) program << input.second << ", ";

@@ -1,8 +1,10 @@
 // The distribution listings over a script tree the test writes: the common listing runs
 // the distribution main script and the Game's set-up and keeps what lies under
-// common/scripts in any case, once each; the scene listing puts the scene's sequences
+// common/scripts in any case, each name once and spelt as the script spelt it; the scene
+// listing puts the scene's sequences
 // first and runs its four texts in order, with or without them; outside paths are logged
-// and left out; the recorder goes away after a failing script and keeps long paths whole.
+// and left out; the recorder's slot is empty after a listing, a failing script included,
+// whatever was installed before; long paths are kept whole.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -51,7 +53,7 @@ protected:
         gRoot = std::filesystem::temp_directory_path() / ("script_listing_" + std::to_string(getpid()));
         Write("common/scripts/DistributionMain.lua",
               "Run('Helper', 'common/scripts') Run('Helper', 'common/scripts') Run('Upper', 'Common/Scripts') "
-              "Run('Outside', 'other')");
+              "Run('Helper', 'COMMON/scripts') Run('Outside', 'other')");
         Write("common/scripts/Helper.lua", "");
         Write("common/Scripts/Upper.lua", "");
         Write("common/scripts/FromInit.lua", "");
@@ -126,12 +128,14 @@ protected:
     int game = 0;
 };
 
-TEST_F(ScriptListing, CommonScriptsInOrderOnceEachFolderSpelledOneWay) {
+TEST_F(ScriptListing, CommonScriptsInOrderOnceEachSpeltAsRun) {
     DynarraySafe<NameString> files;
     files.Add(NameString("scripts/Helper.lua"));  // already listed by the caller
+    LuaScriptRegistry previous;
+    gLua.SetFileExecutionCallback(&previous);
     ListCommonScripts(&game, "set's", files);
     EXPECT_EQ(Names(files),
-              (std::vector<std::string>{"scripts/Helper.lua", "scripts/DistributionMain.lua", "scripts/Upper.lua",
+              (std::vector<std::string>{"scripts/Helper.lua", "scripts/DistributionMain.lua", "Scripts/Upper.lua",
                                         "scripts/FromInit.lua", "scripts/Resources.lua", "scripts/FromClose.lua"}));
     EXPECT_EQ(Global("reported"), "set's");
     EXPECT_EQ(Logged(kCommonOutside), 1u);
@@ -159,10 +163,10 @@ TEST_F(ScriptListing, SceneScriptsWithAndWithoutSequences) {
                          "Such script will not be included in the distribution package"),
                   1u)
             << c.scene;
-        // The failing script did not leave the recorder installed.
-        EXPECT_EQ(gLua.GetFileExecutionCallback(), &previous) << c.scene;
+        // The failing script did not leave the recorder installed, nor put back the one
+        // installed before.
+        EXPECT_EQ(gLua.GetFileExecutionCallback(), nullptr) << c.scene;
         EXPECT_TRUE(previous.Paths().empty()) << c.scene;
-        gLua.SetFileExecutionCallback(nullptr);
     }
 }
 
