@@ -238,8 +238,13 @@ void SoundEngine::RunUpdate(int64_t now, uint64_t elapsedMs) {
 }
 
 void SoundEngine::WaitForSoundData() {
-    // After one wait ran out the loader is not to be trusted to keep up: later sounds
-    // start late rather than stall every update by the whole wait again.
+    // After a wait ran out, updates do not wait again until the loader has caught up with
+    // every sound (rather than stall each update by the whole wait); then later sounds are
+    // waited for as before.
+    if (!SoundInstanceBase::AnyWaitsForData()) {
+        dataWaitTimedOut = false;
+        return;
+    }
     if (dataWaitTimedOut) return;
     for (uint32_t waited = 0; SoundInstanceBase::AnyWaitsForData(); ++waited) {
         if (waited == kDataWaitMs) {
