@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cassert>
+#include <deque>
 #include <map>
 #include <set>
 #include <string>
@@ -57,8 +58,21 @@ struct BrokerCore::Impl {
         bool cancelled = false;
     };
 
+    // A frame that waits for a round's synchronisation: a write's answer (round > 0, with
+    // its failure), or any frame behind one (round 0).
+    struct Held {
+        uint64_t round = 0;
+        SharedFrame ok, failed;
+        OnlineId snapshotOf = 0;
+    };
+
     BrokerOutput* output = nullptr;
     BrokerStore store;
+    bool groupCommit = false;
+    uint64_t round = 1;                  // the open round
+    bool roundHeld = false;              // an answer waits for the open round
+    std::set<uint64_t> failedRounds;     // committed in vain, not yet reported
+    std::map<uint32_t, std::deque<Held>> held;  // by session, oldest first
     StatsSchema schema;
     uint64_t secret = 0;
     uint32_t nextSession = 1;
@@ -87,6 +101,10 @@ struct BrokerCore::Impl {
 #endif
 
     void Send(uint32_t session, wire::Writer& w);
+    // A write's answer: ok when the store took the write and it becomes durable, failed
+    // when it did not (see BrokerCore::AnswerAfterRound).
+    void AnswerWrite(uint32_t session, bool taken, wire::Writer& ok, wire::Writer& failed);
+    void AnswerWrite(uint32_t session, bool taken, const SharedFrame& ok, const SharedFrame& failed);
     void Deliver(uint32_t session, const SharedFrame& frame, OnlineId snapshotOf = 0);
     void SendEvent(uint32_t session, int callbackId, CallHandle call, const void* record, size_t size);
     Session* FindSession(uint32_t id);

@@ -1,5 +1,5 @@
 // Broker: stats and achievements against the schema, leaderboards and cloud files.
-// Every change is committed before it is answered.
+// Every change is committed before it is answered (AnswerWrite).
 #include "platform/online/OnlineBroker.h"
 #include "platform/online/OnlineBrokerImpl.h"
 #include "platform/online/OnlineMessages.h"
@@ -169,22 +169,32 @@ bool BrokerCore::Impl::HandleScores(Session& s, Kind kind, Reader& r) {
         std::vector<std::string> newly;
         for (const auto& [n, u] : achievements)
             if (u && !(before.count(n) && before[n])) newly.push_back(n);
-        if (!store.SaveStats(account, stats, achievements)) newly.clear(), w.U32(kResultFail);
-        else w.U32(kResultOK);
-        w.U32(static_cast<uint32_t>(newly.size()));
+        const bool taken = store.SaveStats(account, stats, achievements);
+        w.U32(kResultOK).U32(static_cast<uint32_t>(newly.size()));
         for (const std::string& n : newly) w.Text(n);
-        Send(s.id, w);
+        Writer failed(kReply, r.Sequence());
+        failed.U32(kResultFail).U32(0);
+        AnswerWrite(s.id, taken, w, failed);
         return true;
     }
     case kFindLeaderboard: {
         const CallHandle call = r.U64();
         std::string name = r.Text(kMaxName);
         if (r.Failed() || !r.AtEnd()) return false;
-        const int64_t board = name.empty() ? 0 : store.FindBoard(name, true, nullptr);
+        // A board found by a new name is made: a write.
+        int64_t board = name.empty() ? 0 : store.FindBoard(name, false, nullptr);
+        const bool known = board != 0;
+        if (!known && !name.empty()) board = store.FindBoard(name, true, nullptr);
         Writer w(kLeaderboardInfo);
         w.U64(call).U64(static_cast<uint64_t>(board)).Text(name);
         w.I32(board ? static_cast<int32_t>(store.Ranked(board).size()) : 0).U8(board ? 1 : 0);
-        Send(s.id, w);
+        if (known || name.empty()) {
+            Send(s.id, w);
+            return true;
+        }
+        Writer failed(kLeaderboardInfo);
+        failed.U64(call).U64(0).Text(name).I32(0).U8(0);
+        AnswerWrite(s.id, board != 0, w, failed);
         return true;
     }
     case kDownloadEntries: {
@@ -248,6 +258,7 @@ bool BrokerCore::Impl::HandleScores(Session& s, Kind kind, Reader& r) {
             return true;
         }
         std::vector<StoredScore> ranked = store.Ranked(board);
+        const size_t before = ranked.size();
         int32_t previous = 0;
         const StoredScore* old = nullptr;
         for (size_t i = 0; i < ranked.size(); ++i)
@@ -267,7 +278,15 @@ bool BrokerCore::Impl::HandleScores(Session& s, Kind kind, Reader& r) {
             if (ranked[i].account == account) rankNow = static_cast<int32_t>(i + 1);
         w.U8(ok ? 1 : 0).U64(static_cast<uint64_t>(board)).I32(score).U8(changed && ok ? 1 : 0);
         w.I32(rankNow).I32(previous).I32(static_cast<int32_t>(ranked.size()));
-        Send(s.id, w);
+        if (!replace) {
+            Send(s.id, w);
+            return true;
+        }
+        // Failed: the board as it was.
+        Writer failed(kScoreUploaded);
+        failed.U64(call).U8(0).U64(static_cast<uint64_t>(board)).I32(score).U8(0).I32(previous).I32(previous);
+        failed.I32(static_cast<int32_t>(before));
+        AnswerWrite(s.id, ok, w, failed);
         return true;
     }
     case kFileWrite: {
@@ -275,10 +294,12 @@ bool BrokerCore::Impl::HandleScores(Session& s, Kind kind, Reader& r) {
         uint32_t n = 0;
         const uint8_t* data = r.Bytes(kMaxCloudFile, &n);
         if (r.Failed() || !r.AtEnd()) return false;
-        const bool ok = !name.empty() && store.WriteFile(account, name, data, n);
+        const bool taken = !name.empty() && store.WriteFile(account, name, data, n);
         Writer w(kReply, r.Sequence());
-        w.U8(ok ? 1 : 0);
-        Send(s.id, w);
+        w.U8(1);
+        Writer failed(kReply, r.Sequence());
+        failed.U8(0);
+        AnswerWrite(s.id, taken, w, failed);
         return true;
     }
     case kFileRead: {
