@@ -99,7 +99,10 @@ uint32_t BrokerCore::AddSession(bool network) {
     return id;
 }
 
-BrokerStore& BrokerCore::Store() { return impl->store; }
+BrokerStore& BrokerCore::Store() {
+    impl->boards.clear();
+    return impl->store;
+}
 
 void BrokerCore::UseGroupCommit() {
     Impl::CallScope scope(*impl);
@@ -111,11 +114,15 @@ uint64_t BrokerCore::EndRound() {
     Impl::CallScope scope(*impl);
     if (!impl->groupCommit) return 0;
     const bool committed = impl->store.CommitRound();
+    if (!committed) impl->boards.clear();
     if (!impl->roundHeld) return 0;
     impl->roundHeld = false;
     const uint64_t round = impl->round++;
     // Reported in turn with the rounds before it, whose answers go first.
-    if (!committed) impl->failedRounds.insert(round);
+    if (!committed) {
+        impl->failedRounds.insert(round);
+        impl->boards.clear();
+    }
     return round;
 }
 
@@ -140,6 +147,7 @@ void BrokerCore::AnswerAfterRound(uint32_t session, const SharedFrame& ok, const
 }
 
 void BrokerCore::Impl::AnswerWrite(uint32_t session, bool taken, const SharedFrame& ok, const SharedFrame& failed) {
+    if (!taken) boards.clear();  // the store may have undone more than this write
     if (!taken || !groupCommit) {
         Deliver(session, taken ? ok : failed);
         return;

@@ -73,6 +73,15 @@ struct BrokerCore::Impl {
     bool roundHeld = false;              // an answer waits for the open round
     std::set<uint64_t> failedRounds;     // committed in vain, not yet reported
     std::map<uint32_t, std::deque<Held>> held;  // by session, oldest first
+    // Leaderboards as stored, best first (by score, ties by upload), read from the store
+    // once and kept in step with every score the core writes. Forgotten whenever the
+    // store may have changed otherwise: a write that failed, a round that was not
+    // committed, the owner's own access (Store()).
+    struct Board {
+        int32_t sort = 0;
+        std::vector<StoredScore> ranked;
+    };
+    std::map<int64_t, Board> boards;
     StatsSchema schema;
     uint64_t secret = 0;
     uint32_t nextSession = 1;
@@ -117,6 +126,8 @@ struct BrokerCore::Impl {
     void DataChanged(const Lobby& lobby, OnlineId member);
     void RemoveMember(OnlineId lobby, OnlineId user, uint32_t flags);
     uint64_t Sign(OnlineId user, uint32_t handle, uint64_t nonce) const;
+    const Board* RankedBoard(int64_t id);  // null when there is no such board
+    void PutRanked(int64_t id, const StoredScore& score);
 
     bool HandleHello(Session& s, wire::Reader& r);
     bool HandleLobby(Session& s, wire::Kind kind, wire::Reader& r);

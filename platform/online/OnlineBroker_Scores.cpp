@@ -116,6 +116,28 @@ bool StatsSchema::HasAchievement(const std::string& name) const {
     return std::find(achievements.begin(), achievements.end(), name) != achievements.end();
 }
 
+const BrokerCore::Impl::Board* BrokerCore::Impl::RankedBoard(int64_t id) {
+    auto it = boards.find(id);
+    if (it != boards.end()) return &it->second;
+    Board b;
+    if (id <= 0 || store.BoardName(id, &b.sort).empty()) return nullptr;
+    b.ranked = store.Ranked(id);
+    return &(boards[id] = std::move(b));
+}
+
+void BrokerCore::Impl::PutRanked(int64_t id, const StoredScore& score) {
+    auto it = boards.find(id);
+    if (it == boards.end()) return;
+    std::vector<StoredScore>& ranked = it->second.ranked;
+    ranked.erase(std::remove_if(ranked.begin(), ranked.end(), [&](const StoredScore& e) { return e.account == score.account; }),
+                 ranked.end());
+    // After every entry as good: the newest upload goes last among equals.
+    const bool ascending = it->second.sort == kSortAscending;
+    auto at = std::find_if(ranked.begin(), ranked.end(),
+                           [&](const StoredScore& e) { return ascending ? e.score > score.score : e.score < score.score; });
+    ranked.insert(at, score);
+}
+
 bool BrokerCore::Impl::HandleScores(Session& s, Kind kind, Reader& r) {
     const uint32_t account = AccountOf(s.user);
     switch (kind) {
@@ -187,7 +209,8 @@ bool BrokerCore::Impl::HandleScores(Session& s, Kind kind, Reader& r) {
         if (!known && !name.empty()) board = store.FindBoard(name, true, nullptr);
         Writer w(kLeaderboardInfo);
         w.U64(call).U64(static_cast<uint64_t>(board)).Text(name);
-        w.I32(board ? static_cast<int32_t>(store.Ranked(board).size()) : 0).U8(board ? 1 : 0);
+        const Board* ranked = board ? RankedBoard(board) : nullptr;
+        w.I32(ranked ? static_cast<int32_t>(ranked->ranked.size()) : 0).U8(board ? 1 : 0);
         if (known || name.empty()) {
             Send(s.id, w);
             return true;
@@ -204,8 +227,10 @@ bool BrokerCore::Impl::HandleScores(Session& s, Kind kind, Reader& r) {
         const int32_t start = r.I32();
         const int32_t end = r.I32();
         if (r.Failed() || !r.AtEnd()) return false;
-        const bool known = board > 0 && !store.BoardName(board, nullptr).empty();
-        const std::vector<StoredScore> ranked = known ? store.Ranked(board) : std::vector<StoredScore>();
+        const Board* found = RankedBoard(board);
+        const bool known = found != nullptr;
+        const std::vector<StoredScore> none;
+        const std::vector<StoredScore>& ranked = known ? found->ranked : none;
         const int64_t n = static_cast<int64_t>(ranked.size());
         std::vector<int64_t> rows;  // 0-based indices into ranked
         auto userIndex = [&](uint32_t acc) -> int64_t {
@@ -248,8 +273,9 @@ bool BrokerCore::Impl::HandleScores(Session& s, Kind kind, Reader& r) {
         std::vector<int32_t> details(r.Count(kMaxLeaderboardDetails, 4));
         for (int32_t& d : details) d = r.I32();
         if (r.Failed() || !r.AtEnd()) return false;
-        int32_t sort = kSortDescending;
-        const bool known = board > 0 && !store.BoardName(board, &sort).empty();
+        const Board* found = RankedBoard(board);
+        const bool known = found != nullptr;
+        const int32_t sort = known ? found->sort : kSortDescending;
         Writer w(kScoreUploaded);
         w.U64(call);
         if (!known || (method != kUploadKeepBest && method != kUploadForceUpdate)) {
@@ -257,21 +283,23 @@ bool BrokerCore::Impl::HandleScores(Session& s, Kind kind, Reader& r) {
             Send(s.id, w);
             return true;
         }
-        std::vector<StoredScore> ranked = store.Ranked(board);
+        const std::vector<StoredScore>& ranked = found->ranked;
         const size_t before = ranked.size();
         int32_t previous = 0;
-        const StoredScore* old = nullptr;
+        bool had = false;
+        int32_t oldScore = 0;
         for (size_t i = 0; i < ranked.size(); ++i)
-            if (ranked[i].account == account) previous = static_cast<int32_t>(i + 1), old = &ranked[i];
+            if (ranked[i].account == account) previous = static_cast<int32_t>(i + 1), had = true, oldScore = ranked[i].score;
         // Keep-best follows the sort: a lower score is better on an ascending board.
-        const bool better = !old || (sort == kSortAscending ? score < old->score : score > old->score);
+        const bool better = !had || (sort == kSortAscending ? score < oldScore : score > oldScore);
         const bool replace = method == kUploadForceUpdate || better;
         bool ok = true;
         bool changed = false;
         if (replace) {
-            changed = !old || old->score != score;
-            ok = store.PutScore(board, StoredScore{account, score, details});
-            ranked = store.Ranked(board);
+            changed = !had || oldScore != score;
+            const StoredScore entry{account, score, details};
+            ok = store.PutScore(board, entry);
+            if (ok) PutRanked(board, entry);
         }
         int32_t rankNow = 0;
         for (size_t i = 0; i < ranked.size(); ++i)
