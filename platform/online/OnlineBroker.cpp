@@ -268,6 +268,12 @@ void BrokerCore::RemoveSession(uint32_t session) {
     const OnlineId user = s->user;
     for (OnlineId l : lobbies) impl->RemoveMember(l, user, kMemberDisconnected);
     impl->held.erase(session);
+    for (OnlineId target : s->failedTargets) {
+        auto told = impl->failedBy.find(target);
+        if (told == impl->failedBy.end()) continue;
+        std::erase(told->second, session);
+        if (told->second.empty()) impl->failedBy.erase(told);
+    }
     auto acc = impl->byAccount.find(AccountOf(user));
     if (acc != impl->byAccount.end() && acc->second == session) impl->byAccount.erase(acc);
     impl->sessions.erase(session);
@@ -343,7 +349,11 @@ bool BrokerCore::Impl::HandleHello(Session& s, Reader& r) {
     const bool write = !store.HasUser(account, persona);
     const bool taken = write && store.PutUser(account, persona);
     // Earlier senders to this user may try again: forget their connect failures.
-    for (auto& [id, other] : sessions) other.failedTargets.erase(s.user);
+    if (auto told = failedBy.find(s.user); told != failedBy.end()) {
+        for (uint32_t id : told->second)
+            if (Session* other = FindSession(id)) other->failedTargets.erase(s.user);
+        failedBy.erase(told);
+    }
     Writer w(kReply, r.Sequence());
     std::vector<uint32_t> friends = store.Friends(account);
     if (friends.size() > kMaxFriendsListed) friends.resize(kMaxFriendsListed);
@@ -606,6 +616,7 @@ bool BrokerCore::Impl::HandlePeer(Session& s, Kind kind, Reader& r) {
         Session* to = IsValidUserId(target) ? SessionOf(AccountOf(target)) : nullptr;
         if (!to) {
             if (s.failedTargets.insert(target).second) {
+                failedBy[target].push_back(s.id);
                 P2PSessionConnectFail fail{};
                 fail.remote = target;
                 fail.error = kP2PErrorNotRunningApp;

@@ -89,6 +89,9 @@ struct BrokerCore::Impl {
     uint32_t nextTicket = 1;
     std::map<uint32_t, Session> sessions;
     std::map<uint32_t, uint32_t> byAccount;  // account -> latest session
+    // User -> the sessions told that it could not be reached (some may have ended): a
+    // sign-in clears only theirs, not every session's.
+    std::map<OnlineId, std::vector<uint32_t>> failedBy;
     std::map<OnlineId, Lobby> lobbies;
     std::map<uint32_t, Ticket> tickets;
     std::atomic<bool> inCall{false};
