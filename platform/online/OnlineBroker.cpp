@@ -126,6 +126,11 @@ uint64_t BrokerCore::EndRound() {
     return round;
 }
 
+bool BrokerCore::CheckpointDue() const {
+    constexpr int kCheckpointFrames = 1000;  // pages of 4 KiB
+    return impl->groupCommit && impl->store.LogFrames() >= kCheckpointFrames;
+}
+
 void BrokerCore::Synced(uint64_t round, bool synced) {
     Impl::CallScope scope(*impl);
     for (auto it = impl->held.begin(); it != impl->held.end();) {

@@ -84,6 +84,9 @@ public:
     // failed. The answers that waited go out: a write's as a failure when its round's
     // commit or synchronisation failed. Rounds are reported in order.
     void Synced(uint64_t round, bool synced);
+    // Group commit: the log has grown long enough for a checkpoint. While one runs (on the
+    // syncing thread) the owner ends no round, so that it copies the whole log.
+    bool CheckpointDue() const;
     // Answers a session after the writes of this round are durable: ok once synced,
     // failed otherwise (without group commit, ok at once). For the owner's own writes
     // through Store(), such as control commands.

@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace online {
@@ -87,8 +88,9 @@ struct BrokerCore::Impl {
     uint32_t nextSession = 1;
     uint32_t nextLobby = 1;
     uint32_t nextTicket = 1;
-    std::map<uint32_t, Session> sessions;
-    std::map<uint32_t, uint32_t> byAccount;  // account -> latest session
+    // Looked up for every peer packet: hashed.
+    std::unordered_map<uint32_t, Session> sessions;
+    std::unordered_map<uint32_t, uint32_t> byAccount;  // account -> latest session
     // User -> the sessions told that it could not be reached (some may have ended): a
     // sign-in clears only theirs, not every session's.
     std::map<OnlineId, std::vector<uint32_t>> failedBy;

@@ -93,7 +93,7 @@ bool BrokerStore::Open(const std::string& path, std::string* error) {
     sqlite3_busy_timeout(db, 2000);
     // Group commit: commits only write the log; StoreSync synchronises it and checkpoints.
     const bool ok = Exec("PRAGMA journal_mode=WAL") && Exec(group ? "PRAGMA synchronous=OFF" : "PRAGMA synchronous=FULL") &&
-                    (!group || Exec("PRAGMA wal_autocheckpoint=0")) &&
+                    (!group || (Exec("PRAGMA wal_autocheckpoint=0") && Exec("PRAGMA cache_spill=OFF"))) &&
                     Exec("CREATE TABLE IF NOT EXISTS users(account INTEGER PRIMARY KEY, persona TEXT NOT NULL)") &&
                     Exec("CREATE TABLE IF NOT EXISTS friends(a INTEGER, b INTEGER, PRIMARY KEY(a, b))") &&
                     Exec("CREATE TABLE IF NOT EXISTS stats(account INTEGER, name TEXT, value TEXT, PRIMARY KEY(account, name))") &&
@@ -107,6 +107,14 @@ bool BrokerStore::Open(const std::string& path, std::string* error) {
                     Exec("CREATE INDEX IF NOT EXISTS scores_seq ON scores(seq)") &&
                     Exec("CREATE TABLE IF NOT EXISTS files(account INTEGER, name TEXT, data BLOB, PRIMARY KEY(account, name))");
     if (!ok && error) *error = std::string("cannot prepare ") + path + ": " + sqlite3_errmsg(db);
+    if (ok && group)
+        sqlite3_wal_hook(
+            db,
+            [](void* self, sqlite3*, const char*, int frames) {
+                static_cast<BrokerStore*>(self)->logFrames = frames;
+                return SQLITE_OK;
+            },
+            this);
     return ok;
 }
 
@@ -300,11 +308,12 @@ bool StoreSync::Sync() {
     int rc;
     do rc = ::fdatasync(log);
     while (rc != 0 && errno == EINTR);
-    if (rc != 0) return false;
-    // A passive checkpoint never waits for the writer. The log is reused from its start
-    // once every frame of it is in the database.
-    if (++syncs % 32 == 0) sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
-    return true;
+    return rc == 0;
+}
+
+bool StoreSync::Checkpoint() {
+    // Passive: it never waits for the writer, which holds back its commits meanwhile.
+    return sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr) == SQLITE_OK;
 }
 
 }  // namespace online

@@ -5,9 +5,12 @@
 // returns true is durable. With group commit (the broker program) the writes of one
 // serving round share one transaction, which the first write opens and CommitRound ends
 // without waiting for the disk; a StoreSync on another thread then makes the log durable
-// (one fdatasync for every round committed since the last) and runs the checkpoints. A
-// write that returns true there is only part of the round: its answer must wait for the
-// round's commit and the sync after it.
+// (one fdatasync for every round committed since the last). A write that returns true
+// there is only part of the round: its answer must wait for the round's commit and the
+// sync after it. The log is copied into the database by StoreSync's checkpoints too,
+// with the disk's synchronisation; it can start again from its beginning only after a
+// checkpoint that copied all of it, so the owner stops committing while one runs
+// (LogFrames tells when one is due). Pages are never spilled to the log before a commit.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -35,6 +38,8 @@ public:
     bool CommitRound();
     // A transaction of the round is open: a write has been taken since the last commit.
     bool RoundOpen() const { return inRound; }
+    // Group commit: frames in the log after the last commit.
+    int LogFrames() const { return logFrames; }
 
     bool PutUser(uint32_t account, const std::string& persona);
     // The users row holds exactly this persona.
@@ -72,6 +77,7 @@ private:
     bool group = false;
     bool inRound = false;
     bool roundLost = false;
+    int logFrames = 0;
 };
 
 // The durable side of group commit, for its own thread: its own connection to the
@@ -80,15 +86,16 @@ class StoreSync {
 public:
     ~StoreSync();
     bool Open(const std::string& path, std::string* error);
-    // Makes every transaction committed so far durable; now and then checkpoints the
-    // log into the database. False when the disk refused.
+    // Makes every transaction committed so far durable. False when the disk refused.
     bool Sync();
+    // Copies the log into the database, both synchronised. Complete (the log may start
+    // again) when no commit runs meanwhile.
+    bool Checkpoint();
 
 private:
     sqlite3* db = nullptr;
     std::string logPath;
     int log = -1;
-    unsigned syncs = 0;
 };
 
 }  // namespace online

@@ -119,11 +119,22 @@ public:
         }
         changed.notify_one();
     }
-    // Rounds synced (or not) since the last call, oldest first.
-    void Take(std::vector<std::pair<uint64_t, bool>>& out) {
+    // After the rounds submitted so far: a checkpoint.
+    void Checkpoint() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            checkpointWanted = true;
+        }
+        changed.notify_one();
+    }
+    // Rounds synced (or not) since the last call, oldest first; whether the checkpoint
+    // asked for has run.
+    void Take(std::vector<std::pair<uint64_t, bool>>& out, bool* checkpointed) {
         out.clear();
         std::lock_guard<std::mutex> lock(mutex);
         out.swap(done);
+        *checkpointed = checkpointsDone > 0;
+        checkpointsDone = 0;
     }
     // Ends the thread once every submitted round is synced.
     void Stop() {
@@ -140,7 +151,16 @@ private:
     void Loop() {
         std::unique_lock<std::mutex> lock(mutex);
         for (;;) {
-            changed.wait(lock, [&] { return stopping || wanted > synced; });
+            changed.wait(lock, [&] { return stopping || wanted > synced || checkpointWanted; });
+            if (wanted <= synced && checkpointWanted) {
+                checkpointWanted = false;
+                lock.unlock();
+                if (!sync.Checkpoint()) std::fprintf(stderr, "online_broker: a checkpoint of the store's log failed\n");
+                lock.lock();
+                ++checkpointsDone;
+                wake->Wake();
+                continue;
+            }
             if (wanted <= synced) return;
             const uint64_t round = wanted;
             lock.unlock();
@@ -160,6 +180,8 @@ private:
     std::condition_variable changed;
     std::atomic<bool> stopping{false};
     uint64_t wanted = 0, synced = 0;
+    bool checkpointWanted = false;
+    int checkpointsDone = 0;
     std::vector<std::pair<uint64_t, bool>> done;
 };
 
@@ -218,7 +240,7 @@ private:
     SocketPoller poller;
     Wakeup wakeup;
     bool groupCommit = false;
-    uint64_t submitted = 0, reported = 0;  // rounds handed to the syncer, and reported back
+    bool checkpointing = false;  // no round ends meanwhile
     std::vector<std::pair<uint64_t, bool>> syncs;
     BrokerListener listener;
     TcpListener tcpListener;
@@ -234,7 +256,7 @@ private:
     uint64_t roundNumber = 0;
     std::vector<Connection*> visits;     // this round's, in the order they were touched
     std::vector<Connection*> attention;  // to visit next round whatever its events
-    std::map<uint32_t, Connection*> bySession;
+    std::unordered_map<uint32_t, Connection*> bySession;
     // Sockets closed after a refusal, with their deadline: their sending half is shut and
     // what the peer still sends is read and dropped until it closes or the deadline passes.
     // Closing at once with the peer's next frame unread would reset the connection, and the
@@ -282,11 +304,10 @@ void Server::SetListening(bool on) {
 }
 
 void Server::TakeSyncs() {
-    syncer.Take(syncs);
-    for (const auto& [round, ok] : syncs) {
-        core.Synced(round, ok);
-        reported = round;
-    }
+    bool checkpointed = false;
+    syncer.Take(syncs, &checkpointed);
+    if (checkpointed) checkpointing = false;
+    for (const auto& [round, ok] : syncs) core.Synced(round, ok);
 }
 
 void Server::SetQueued(Connection& c, size_t bytes) {
@@ -762,9 +783,13 @@ int Server::Run() {
             TrimCredit(c);
             CheckTimes(c, now);
         }
-        if (groupCommit) {
+        if (groupCommit && !checkpointing) {
             const uint64_t round = core.EndRound();
-            if (round) syncer.Submit(submitted = round);
+            if (round) syncer.Submit(round);
+            if (core.CheckpointDue()) {
+                checkpointing = true;
+                syncer.Checkpoint();
+            }
         }
         // Closing one may deliver to others, which then join the visits.
         std::vector<Connection*> closed;
@@ -790,7 +815,7 @@ int Server::Run() {
     // The answers still waiting for the disk go out before the connections close.
     if (groupCommit) {
         const uint64_t round = core.EndRound();
-        if (round) syncer.Submit(submitted = round);
+        if (round) syncer.Submit(round);
         syncer.Stop();
         TakeSyncs();
     }
