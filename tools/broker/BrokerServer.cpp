@@ -575,6 +575,9 @@ void Server::Read(Connection& c) {
             return;
         }
         HandleFrames(c);
+        // A short read took what there was: the poller reports the connection again when
+        // more comes, without a read that finds nothing.
+        if (static_cast<size_t>(n) < room) return;
     }
 }
 
