@@ -99,12 +99,80 @@ uint32_t BrokerCore::AddSession(bool network) {
     return id;
 }
 
-BrokerStore& BrokerCore::Store() { return impl->store; }
+BrokerStore& BrokerCore::Store() {
+    impl->boards.clear();
+    return impl->store;
+}
+
+void BrokerCore::UseGroupCommit() {
+    Impl::CallScope scope(*impl);
+    impl->groupCommit = true;
+    impl->store.UseGroupCommit();
+}
+
+uint64_t BrokerCore::EndRound() {
+    Impl::CallScope scope(*impl);
+    if (!impl->groupCommit) return 0;
+    const bool committed = impl->store.CommitRound();
+    if (!committed) impl->boards.clear();
+    if (!impl->roundHeld) return 0;
+    impl->roundHeld = false;
+    const uint64_t round = impl->round++;
+    // Reported in turn with the rounds before it, whose answers go first.
+    if (!committed) {
+        impl->failedRounds.insert(round);
+        impl->boards.clear();
+    }
+    return round;
+}
+
+bool BrokerCore::CheckpointDue() const {
+    constexpr int kCheckpointFrames = 1000;  // pages of 4 KiB
+    return impl->groupCommit && impl->store.LogFrames() >= kCheckpointFrames;
+}
+
+void BrokerCore::Synced(uint64_t round, bool synced) {
+    Impl::CallScope scope(*impl);
+    for (auto it = impl->held.begin(); it != impl->held.end();) {
+        std::deque<Impl::Held>& queue = it->second;
+        while (!queue.empty() && queue.front().round <= round) {
+            const Impl::Held& h = queue.front();
+            const bool ok = h.round == 0 || (synced && !impl->failedRounds.count(h.round));
+            impl->output->Deliver(it->first, ok ? h.ok : h.failed, h.snapshotOf);
+            queue.pop_front();
+        }
+        it = queue.empty() ? impl->held.erase(it) : std::next(it);
+    }
+    impl->failedRounds.erase(impl->failedRounds.begin(), impl->failedRounds.upper_bound(round));
+}
+
+void BrokerCore::AnswerAfterRound(uint32_t session, const SharedFrame& ok, const SharedFrame& failed) {
+    Impl::CallScope scope(*impl);
+    impl->AnswerWrite(session, true, ok, failed);
+}
+
+void BrokerCore::Impl::AnswerWrite(uint32_t session, bool taken, const SharedFrame& ok, const SharedFrame& failed) {
+    if (!taken) boards.clear();  // the store may have undone more than this write
+    if (!taken || !groupCommit) {
+        Deliver(session, taken ? ok : failed);
+        return;
+    }
+    held[session].push_back(Held{round, ok, failed, 0});
+    roundHeld = true;
+}
+
+void BrokerCore::Impl::AnswerWrite(uint32_t session, bool taken, Writer& ok, Writer& failed) {
+    AnswerWrite(session, taken, std::make_shared<const std::vector<uint8_t>>(ok.TakeFrame()),
+                std::make_shared<const std::vector<uint8_t>>(failed.TakeFrame()));
+}
 
 void BrokerCore::Impl::Deliver(uint32_t session, const SharedFrame& frame, OnlineId snapshotOf) {
     // Every answer is bounded where it is built; a frame the clients would refuse is a bug.
     assert(frame->size() <= kMaxFrame + 4u);
-    if (frame->size() <= kMaxFrame + 4u) output->Deliver(session, frame, snapshotOf);
+    if (frame->size() > kMaxFrame + 4u) return;
+    auto waiting = held.find(session);
+    if (waiting != held.end()) waiting->second.push_back(Held{0, frame, frame, snapshotOf});
+    else output->Deliver(session, frame, snapshotOf);
 }
 
 void BrokerCore::Impl::Send(uint32_t session, Writer& w) {
@@ -204,6 +272,13 @@ void BrokerCore::RemoveSession(uint32_t session) {
     const std::set<OnlineId> lobbies = s->lobbies;
     const OnlineId user = s->user;
     for (OnlineId l : lobbies) impl->RemoveMember(l, user, kMemberDisconnected);
+    impl->held.erase(session);
+    for (OnlineId target : s->failedTargets) {
+        auto told = impl->failedBy.find(target);
+        if (told == impl->failedBy.end()) continue;
+        std::erase(told->second, session);
+        if (told->second.empty()) impl->failedBy.erase(told);
+    }
     auto acc = impl->byAccount.find(AccountOf(user));
     if (acc != impl->byAccount.end() && acc->second == session) impl->byAccount.erase(acc);
     impl->sessions.erase(session);
@@ -274,15 +349,24 @@ bool BrokerCore::Impl::HandleHello(Session& s, Reader& r) {
     s.appId = appId;
     s.language = language;
     byAccount[account] = s.id;
-    store.PutUser(account, persona);
+    // The users row is written only when it changes. Its write failing does not refuse
+    // the sign-in: the row only names the user to others while it is away.
+    const bool write = !store.HasUser(account, persona);
+    const bool taken = write && store.PutUser(account, persona);
     // Earlier senders to this user may try again: forget their connect failures.
-    for (auto& [id, other] : sessions) other.failedTargets.erase(s.user);
+    if (auto told = failedBy.find(s.user); told != failedBy.end()) {
+        for (uint32_t id : told->second)
+            if (Session* other = FindSession(id)) other->failedTargets.erase(s.user);
+        failedBy.erase(told);
+    }
     Writer w(kReply, r.Sequence());
     std::vector<uint32_t> friends = store.Friends(account);
     if (friends.size() > kMaxFriendsListed) friends.resize(kMaxFriendsListed);
     w.U8(1).U32(static_cast<uint32_t>(friends.size()));
     for (uint32_t f : friends) w.U64(MakeUserId(f)).Text(PersonaOf(f));
-    Send(s.id, w);
+    const SharedFrame answer = std::make_shared<const std::vector<uint8_t>>(w.TakeFrame());
+    if (taken) AnswerWrite(s.id, true, answer, answer);
+    else Deliver(s.id, answer);
     return true;
 }
 
@@ -537,6 +621,7 @@ bool BrokerCore::Impl::HandlePeer(Session& s, Kind kind, Reader& r) {
         Session* to = IsValidUserId(target) ? SessionOf(AccountOf(target)) : nullptr;
         if (!to) {
             if (s.failedTargets.insert(target).second) {
+                failedBy[target].push_back(s.id);
                 P2PSessionConnectFail fail{};
                 fail.remote = target;
                 fail.error = kP2PErrorNotRunningApp;

@@ -9,6 +9,12 @@
 // is committed, so no acknowledged write is lost when the broker dies. Lobbies, sessions
 // and tickets live only as long as the broker.
 //
+// Group commit (the broker program): the writes of one serving round share one
+// transaction, and the disk's synchronisation runs on another thread. The owner ends each
+// round with EndRound and reports the synchronisation with Synced; until then the
+// answers to the round's writes wait, and so does every later frame to the sessions that
+// sent them, so that each session still reads its answers in order.
+//
 // Every answer fits one frame (wire::kMaxFrame): a lobby's data is capped so that its
 // snapshot fits, and a lobby list carries only the lobbies that fit.
 //
@@ -69,6 +75,22 @@ public:
     // dataDir empty: state in memory only. False (with the reason) when the store
     // cannot be opened.
     bool Open(const std::string& dataDir, const StatsSchema& schema, std::string* error);
+    // Before Open: group commit (above).
+    void UseGroupCommit();
+    // Group commit: commits the round's writes without waiting for the disk. The round
+    // whose synchronisation the answers wait for, or 0 when none wait.
+    uint64_t EndRound();
+    // Group commit: every round up to `round` is on disk (synced), or its synchronisation
+    // failed. The answers that waited go out: a write's as a failure when its round's
+    // commit or synchronisation failed. Rounds are reported in order.
+    void Synced(uint64_t round, bool synced);
+    // Group commit: the log has grown long enough for a checkpoint. While one runs (on the
+    // syncing thread) the owner ends no round, so that it copies the whole log.
+    bool CheckpointDue() const;
+    // Answers a session after the writes of this round are durable: ok once synced,
+    // failed otherwise (without group commit, ok at once). For the owner's own writes
+    // through Store(), such as control commands.
+    void AnswerAfterRound(uint32_t session, const SharedFrame& ok, const SharedFrame& failed);
 
     // network: the session came over TCP; its hello may not name an account that is
     // signed in already (a player on the network cannot take over another's packets):

@@ -6,9 +6,11 @@
 
 #include <atomic>
 #include <cassert>
+#include <deque>
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace online {
@@ -57,15 +59,41 @@ struct BrokerCore::Impl {
         bool cancelled = false;
     };
 
+    // A frame that waits for a round's synchronisation: a write's answer (round > 0, with
+    // its failure), or any frame behind one (round 0).
+    struct Held {
+        uint64_t round = 0;
+        SharedFrame ok, failed;
+        OnlineId snapshotOf = 0;
+    };
+
     BrokerOutput* output = nullptr;
     BrokerStore store;
+    bool groupCommit = false;
+    uint64_t round = 1;                  // the open round
+    bool roundHeld = false;              // an answer waits for the open round
+    std::set<uint64_t> failedRounds;     // committed in vain, not yet reported
+    std::map<uint32_t, std::deque<Held>> held;  // by session, oldest first
+    // Leaderboards as stored, best first (by score, ties by upload), read from the store
+    // once and kept in step with every score the core writes. Forgotten whenever the
+    // store may have changed otherwise: a write that failed, a round that was not
+    // committed, the owner's own access (Store()).
+    struct Board {
+        int32_t sort = 0;
+        std::vector<StoredScore> ranked;
+    };
+    std::map<int64_t, Board> boards;
     StatsSchema schema;
     uint64_t secret = 0;
     uint32_t nextSession = 1;
     uint32_t nextLobby = 1;
     uint32_t nextTicket = 1;
-    std::map<uint32_t, Session> sessions;
-    std::map<uint32_t, uint32_t> byAccount;  // account -> latest session
+    // Looked up for every peer packet: hashed.
+    std::unordered_map<uint32_t, Session> sessions;
+    std::unordered_map<uint32_t, uint32_t> byAccount;  // account -> latest session
+    // User -> the sessions told that it could not be reached (some may have ended): a
+    // sign-in clears only theirs, not every session's.
+    std::map<OnlineId, std::vector<uint32_t>> failedBy;
     std::map<OnlineId, Lobby> lobbies;
     std::map<uint32_t, Ticket> tickets;
     std::atomic<bool> inCall{false};
@@ -87,6 +115,10 @@ struct BrokerCore::Impl {
 #endif
 
     void Send(uint32_t session, wire::Writer& w);
+    // A write's answer: ok when the store took the write and it becomes durable, failed
+    // when it did not (see BrokerCore::AnswerAfterRound).
+    void AnswerWrite(uint32_t session, bool taken, wire::Writer& ok, wire::Writer& failed);
+    void AnswerWrite(uint32_t session, bool taken, const SharedFrame& ok, const SharedFrame& failed);
     void Deliver(uint32_t session, const SharedFrame& frame, OnlineId snapshotOf = 0);
     void SendEvent(uint32_t session, int callbackId, CallHandle call, const void* record, size_t size);
     Session* FindSession(uint32_t id);
@@ -99,6 +131,8 @@ struct BrokerCore::Impl {
     void DataChanged(const Lobby& lobby, OnlineId member);
     void RemoveMember(OnlineId lobby, OnlineId user, uint32_t flags);
     uint64_t Sign(OnlineId user, uint32_t handle, uint64_t nonce) const;
+    const Board* RankedBoard(int64_t id);  // null when there is no such board
+    void PutRanked(int64_t id, const StoredScore& score);
 
     bool HandleHello(Session& s, wire::Reader& r);
     bool HandleLobby(Session& s, wire::Kind kind, wire::Reader& r);

@@ -1,5 +1,5 @@
 // Broker: stats and achievements against the schema, leaderboards and cloud files.
-// Every change is committed before it is answered.
+// Every change is committed before it is answered (AnswerWrite).
 #include "platform/online/OnlineBroker.h"
 #include "platform/online/OnlineBrokerImpl.h"
 #include "platform/online/OnlineMessages.h"
@@ -116,6 +116,28 @@ bool StatsSchema::HasAchievement(const std::string& name) const {
     return std::find(achievements.begin(), achievements.end(), name) != achievements.end();
 }
 
+const BrokerCore::Impl::Board* BrokerCore::Impl::RankedBoard(int64_t id) {
+    auto it = boards.find(id);
+    if (it != boards.end()) return &it->second;
+    Board b;
+    if (id <= 0 || store.BoardName(id, &b.sort).empty()) return nullptr;
+    b.ranked = store.Ranked(id);
+    return &(boards[id] = std::move(b));
+}
+
+void BrokerCore::Impl::PutRanked(int64_t id, const StoredScore& score) {
+    auto it = boards.find(id);
+    if (it == boards.end()) return;
+    std::vector<StoredScore>& ranked = it->second.ranked;
+    ranked.erase(std::remove_if(ranked.begin(), ranked.end(), [&](const StoredScore& e) { return e.account == score.account; }),
+                 ranked.end());
+    // After every entry as good: the newest upload goes last among equals.
+    const bool ascending = it->second.sort == kSortAscending;
+    auto at = std::find_if(ranked.begin(), ranked.end(),
+                           [&](const StoredScore& e) { return ascending ? e.score > score.score : e.score < score.score; });
+    ranked.insert(at, score);
+}
+
 bool BrokerCore::Impl::HandleScores(Session& s, Kind kind, Reader& r) {
     const uint32_t account = AccountOf(s.user);
     switch (kind) {
@@ -169,22 +191,33 @@ bool BrokerCore::Impl::HandleScores(Session& s, Kind kind, Reader& r) {
         std::vector<std::string> newly;
         for (const auto& [n, u] : achievements)
             if (u && !(before.count(n) && before[n])) newly.push_back(n);
-        if (!store.SaveStats(account, stats, achievements)) newly.clear(), w.U32(kResultFail);
-        else w.U32(kResultOK);
-        w.U32(static_cast<uint32_t>(newly.size()));
+        const bool taken = store.SaveStats(account, stats, achievements);
+        w.U32(kResultOK).U32(static_cast<uint32_t>(newly.size()));
         for (const std::string& n : newly) w.Text(n);
-        Send(s.id, w);
+        Writer failed(kReply, r.Sequence());
+        failed.U32(kResultFail).U32(0);
+        AnswerWrite(s.id, taken, w, failed);
         return true;
     }
     case kFindLeaderboard: {
         const CallHandle call = r.U64();
         std::string name = r.Text(kMaxName);
         if (r.Failed() || !r.AtEnd()) return false;
-        const int64_t board = name.empty() ? 0 : store.FindBoard(name, true, nullptr);
+        // A board found by a new name is made: a write.
+        int64_t board = name.empty() ? 0 : store.FindBoard(name, false, nullptr);
+        const bool known = board != 0;
+        if (!known && !name.empty()) board = store.FindBoard(name, true, nullptr);
         Writer w(kLeaderboardInfo);
         w.U64(call).U64(static_cast<uint64_t>(board)).Text(name);
-        w.I32(board ? static_cast<int32_t>(store.Ranked(board).size()) : 0).U8(board ? 1 : 0);
-        Send(s.id, w);
+        const Board* ranked = board ? RankedBoard(board) : nullptr;
+        w.I32(ranked ? static_cast<int32_t>(ranked->ranked.size()) : 0).U8(board ? 1 : 0);
+        if (known || name.empty()) {
+            Send(s.id, w);
+            return true;
+        }
+        Writer failed(kLeaderboardInfo);
+        failed.U64(call).U64(0).Text(name).I32(0).U8(0);
+        AnswerWrite(s.id, board != 0, w, failed);
         return true;
     }
     case kDownloadEntries: {
@@ -194,8 +227,10 @@ bool BrokerCore::Impl::HandleScores(Session& s, Kind kind, Reader& r) {
         const int32_t start = r.I32();
         const int32_t end = r.I32();
         if (r.Failed() || !r.AtEnd()) return false;
-        const bool known = board > 0 && !store.BoardName(board, nullptr).empty();
-        const std::vector<StoredScore> ranked = known ? store.Ranked(board) : std::vector<StoredScore>();
+        const Board* found = RankedBoard(board);
+        const bool known = found != nullptr;
+        const std::vector<StoredScore> none;
+        const std::vector<StoredScore>& ranked = known ? found->ranked : none;
         const int64_t n = static_cast<int64_t>(ranked.size());
         std::vector<int64_t> rows;  // 0-based indices into ranked
         auto userIndex = [&](uint32_t acc) -> int64_t {
@@ -238,8 +273,9 @@ bool BrokerCore::Impl::HandleScores(Session& s, Kind kind, Reader& r) {
         std::vector<int32_t> details(r.Count(kMaxLeaderboardDetails, 4));
         for (int32_t& d : details) d = r.I32();
         if (r.Failed() || !r.AtEnd()) return false;
-        int32_t sort = kSortDescending;
-        const bool known = board > 0 && !store.BoardName(board, &sort).empty();
+        const Board* found = RankedBoard(board);
+        const bool known = found != nullptr;
+        const int32_t sort = known ? found->sort : kSortDescending;
         Writer w(kScoreUploaded);
         w.U64(call);
         if (!known || (method != kUploadKeepBest && method != kUploadForceUpdate)) {
@@ -247,27 +283,38 @@ bool BrokerCore::Impl::HandleScores(Session& s, Kind kind, Reader& r) {
             Send(s.id, w);
             return true;
         }
-        std::vector<StoredScore> ranked = store.Ranked(board);
+        const std::vector<StoredScore>& ranked = found->ranked;
+        const size_t before = ranked.size();
         int32_t previous = 0;
-        const StoredScore* old = nullptr;
+        bool had = false;
+        int32_t oldScore = 0;
         for (size_t i = 0; i < ranked.size(); ++i)
-            if (ranked[i].account == account) previous = static_cast<int32_t>(i + 1), old = &ranked[i];
+            if (ranked[i].account == account) previous = static_cast<int32_t>(i + 1), had = true, oldScore = ranked[i].score;
         // Keep-best follows the sort: a lower score is better on an ascending board.
-        const bool better = !old || (sort == kSortAscending ? score < old->score : score > old->score);
+        const bool better = !had || (sort == kSortAscending ? score < oldScore : score > oldScore);
         const bool replace = method == kUploadForceUpdate || better;
         bool ok = true;
         bool changed = false;
         if (replace) {
-            changed = !old || old->score != score;
-            ok = store.PutScore(board, StoredScore{account, score, details});
-            ranked = store.Ranked(board);
+            changed = !had || oldScore != score;
+            const StoredScore entry{account, score, details};
+            ok = store.PutScore(board, entry);
+            if (ok) PutRanked(board, entry);
         }
         int32_t rankNow = 0;
         for (size_t i = 0; i < ranked.size(); ++i)
             if (ranked[i].account == account) rankNow = static_cast<int32_t>(i + 1);
         w.U8(ok ? 1 : 0).U64(static_cast<uint64_t>(board)).I32(score).U8(changed && ok ? 1 : 0);
         w.I32(rankNow).I32(previous).I32(static_cast<int32_t>(ranked.size()));
-        Send(s.id, w);
+        if (!replace) {
+            Send(s.id, w);
+            return true;
+        }
+        // Failed: the board as it was.
+        Writer failed(kScoreUploaded);
+        failed.U64(call).U8(0).U64(static_cast<uint64_t>(board)).I32(score).U8(0).I32(previous).I32(previous);
+        failed.I32(static_cast<int32_t>(before));
+        AnswerWrite(s.id, ok, w, failed);
         return true;
     }
     case kFileWrite: {
@@ -275,10 +322,12 @@ bool BrokerCore::Impl::HandleScores(Session& s, Kind kind, Reader& r) {
         uint32_t n = 0;
         const uint8_t* data = r.Bytes(kMaxCloudFile, &n);
         if (r.Failed() || !r.AtEnd()) return false;
-        const bool ok = !name.empty() && store.WriteFile(account, name, data, n);
+        const bool taken = !name.empty() && store.WriteFile(account, name, data, n);
         Writer w(kReply, r.Sequence());
-        w.U8(ok ? 1 : 0);
-        Send(s.id, w);
+        w.U8(1);
+        Writer failed(kReply, r.Sequence());
+        failed.U8(0);
+        AnswerWrite(s.id, taken, w, failed);
         return true;
     }
     case kFileRead: {

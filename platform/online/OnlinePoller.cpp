@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -24,9 +25,9 @@ SocketPoller::~SocketPoller() {
 
 namespace {
 
-bool Control(int poller, int op, SocketHandle socket, uint32_t tag, bool wantWrite) {
+bool Control(int poller, int op, SocketHandle socket, uint32_t tag, bool wantRead, bool wantWrite) {
     epoll_event e{};
-    e.events = EPOLLIN | (wantWrite ? EPOLLOUT : 0u);
+    e.events = (wantRead ? EPOLLIN : 0u) | (wantWrite ? EPOLLOUT : 0u);
     e.data.u32 = tag;
     return ::epoll_ctl(poller, op, socket, &e) == 0;
 }
@@ -34,11 +35,35 @@ bool Control(int poller, int op, SocketHandle socket, uint32_t tag, bool wantWri
 }  // namespace
 
 bool SocketPoller::Add(SocketHandle socket, uint32_t tag, bool wantWrite) {
-    return Control(fd, EPOLL_CTL_ADD, socket, tag, wantWrite);
+    return Control(fd, EPOLL_CTL_ADD, socket, tag, true, wantWrite);
 }
 
 bool SocketPoller::Change(SocketHandle socket, uint32_t tag, bool wantWrite) {
-    return Control(fd, EPOLL_CTL_MOD, socket, tag, wantWrite);
+    return Control(fd, EPOLL_CTL_MOD, socket, tag, true, wantWrite);
+}
+
+bool SocketPoller::Add(SocketHandle socket, uint32_t tag, bool wantRead, bool wantWrite) {
+    return Control(fd, EPOLL_CTL_ADD, socket, tag, wantRead, wantWrite);
+}
+
+bool SocketPoller::Change(SocketHandle socket, uint32_t tag, bool wantRead, bool wantWrite) {
+    return Control(fd, EPOLL_CTL_MOD, socket, tag, wantRead, wantWrite);
+}
+
+Wakeup::Wakeup() : fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+Wakeup::~Wakeup() {
+    if (fd >= 0) ::close(fd);
+}
+
+void Wakeup::Wake() {
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
+}
+
+void Wakeup::Clear() {
+    uint64_t count = 0;
+    [[maybe_unused]] const ssize_t n = ::read(fd, &count, sizeof count);
 }
 
 void SocketPoller::Remove(SocketHandle socket) { ::epoll_ctl(fd, EPOLL_CTL_DEL, socket, nullptr); }

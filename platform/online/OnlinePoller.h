@@ -33,10 +33,30 @@ public:
     // Read interest always; write interest when wantWrite. The tag comes back in events.
     bool Add(SocketHandle socket, uint32_t tag, bool wantWrite);
     bool Change(SocketHandle socket, uint32_t tag, bool wantWrite);
+    // Either interest, or none. A hang-up or an error is reported all the same.
+    bool Add(SocketHandle socket, uint32_t tag, bool wantRead, bool wantWrite);
+    bool Change(SocketHandle socket, uint32_t tag, bool wantRead, bool wantWrite);
     void Remove(SocketHandle socket);
     // Up to min(out.size(), kMaxEventsPerWait) events within timeoutMs; their count (0 on
     // a time-out, a signal or a failure).
     size_t Wait(std::vector<Event>& out, int timeoutMs);
+
+private:
+    int fd = -1;
+};
+
+// Wakes a thread that waits on sockets from another thread: a handle that turns readable
+// on Wake and stays so until Clear. Wake is thread-safe.
+class Wakeup {
+public:
+    Wakeup();
+    ~Wakeup();
+    Wakeup(const Wakeup&) = delete;
+    Wakeup& operator=(const Wakeup&) = delete;
+    bool Ok() const { return fd >= 0; }
+    SocketHandle Handle() const { return fd; }
+    void Wake();
+    void Clear();
 
 private:
     int fd = -1;

@@ -4,7 +4,8 @@
 // TCP for players on other machines of a local network (ONLINE_BROKER_ADDRESS), where the
 // broker first proves that the client knows a shared secret: it sends a challenge of
 // kChallengeBytes random bytes, and the client's first frame must be
-// HMAC-SHA-256(secret, challenge || kHandshakeLabel). TCP traffic is not encrypted.
+// HMAC-SHA-256 of challenge || kHandshakeLabel, keyed by a hash of the secret. TCP traffic
+// is not encrypted.
 //
 // The client side is a Transport with its own reader thread. The server side is a set of
 // plain calls on non-blocking sockets for the broker program (tools/broker), whose one
@@ -37,6 +38,7 @@ constexpr size_t kChallengeBytes = 32;
 constexpr size_t kAnswerBytes = 32;
 constexpr size_t kMinSecretBytes = 16;
 constexpr size_t kMaxSecretBytes = 4096;
+constexpr size_t kMinSecretByteValues = 8;  // different byte values a secret holds at least
 constexpr const char* kHandshakeLabel = "online-broker-tcp-1";
 constexpr int kTcpConnectMs = 5000;  // connecting and the handshake, each
 // Signing in over TCP tries again, after kTcpRetryFirstMs doubling up to kTcpRetryMostMs
@@ -46,13 +48,15 @@ constexpr int kTcpSignInMs = 10000;
 constexpr int kTcpRetryFirstMs = 50;
 constexpr int kTcpRetryMostMs = 1000;
 
-// HMAC-SHA-256(secret, challenge || kHandshakeLabel).
+// HMAC-SHA-256(key, challenge || kHandshakeLabel), the key being SHA-256 of the secret's
+// length (8 bytes, little-endian) and bytes.
 std::array<uint8_t, kAnswerBytes> HandshakeAnswer(const std::string& secret, const uint8_t* challenge);
 bool ConstantTimeEqual(const uint8_t* a, const uint8_t* b, size_t size);
 // Bytes from the system's random source; false when it cannot give them.
 bool SystemRandom(void* out, size_t size);
-// The secret of a file: false (with the reason) when it cannot be read, its size is
-// outside kMinSecretBytes..kMaxSecretBytes, or it is one byte repeated.
+// The secret of a file, less one trailing newline: false (with the reason) when it cannot
+// be read, its size is outside kMinSecretBytes..kMaxSecretBytes, or it holds fewer than
+// kMinSecretByteValues different byte values.
 bool ReadSecretFile(const std::string& path, std::string* secret, std::string* error);
 
 // A listening address: a numeric IPv4 address or a bracketed IPv6 one, and a port.

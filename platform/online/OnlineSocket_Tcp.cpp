@@ -129,13 +129,22 @@ bool ReadExactly(int fd, uint8_t* out, size_t size, int64_t deadline) {
 }  // namespace
 
 std::array<uint8_t, kAnswerBytes> HandshakeAnswer(const std::string& secret, const uint8_t* challenge) {
+    // The key is SHA-256 of the secret's length and bytes. HMAC itself pads a short key
+    // with zero bytes, so a secret and the same secret with zero bytes appended would be
+    // one key.
+    std::string keyed(8, '\0');
+    for (int i = 0; i < 8; ++i) keyed[i] = static_cast<char>(static_cast<uint64_t>(secret.size()) >> (8 * i));
+    keyed += secret;
+    uint8_t key[32];
+    unsigned int keySize = 0;
+    EVP_Digest(keyed.data(), keyed.size(), key, &keySize, EVP_sha256(), nullptr);
     std::array<uint8_t, kAnswerBytes> out{};
     uint8_t message[kChallengeBytes + 32];
     const size_t labelSize = std::strlen(kHandshakeLabel);
     std::memcpy(message, challenge, kChallengeBytes);
     std::memcpy(message + kChallengeBytes, kHandshakeLabel, labelSize);
     unsigned int size = 0;
-    HMAC(EVP_sha256(), secret.data(), static_cast<int>(secret.size()), message, kChallengeBytes + labelSize, out.data(), &size);
+    HMAC(EVP_sha256(), key, static_cast<int>(keySize), message, kChallengeBytes + labelSize, out.data(), &size);
     return out;
 }
 
@@ -163,19 +172,30 @@ bool ReadSecretFile(const std::string& path, std::string* secret, std::string* e
         if (error) *error = "cannot read the secret file " + path;
         return false;
     }
-    std::string text(kMaxSecretBytes + 1, '\0');
+    // One byte more than the longest secret and its newline tells a longer file.
+    std::string text(kMaxSecretBytes + 2, '\0');
     f.read(text.data(), static_cast<std::streamsize>(text.size()));
     text.resize(static_cast<size_t>(f.gcount()));
+    // A file written by echo ends with a newline that its author does not count.
+    if (!text.empty() && text.back() == '\n') text.pop_back();
     if (text.size() < kMinSecretBytes || text.size() > kMaxSecretBytes) {
         if (error)
             *error = "the secret in " + path + " must hold " + std::to_string(kMinSecretBytes) + " to " + std::to_string(kMaxSecretBytes) +
                      " bytes";
         return false;
     }
-    // Zero bytes make the same HMAC key as no key at all, and any one byte repeated is
-    // guessed at once.
-    if (text.find_first_not_of(text[0]) == std::string::npos) {
-        if (error) *error = "the secret in " + path + " is one byte repeated; make one of random bytes (head -c 32 /dev/urandom)";
+    // A secret of a few byte values (one repeated, zeros with a one) is guessed at once.
+    bool seen[256] = {};
+    size_t distinct = 0;
+    for (const char c : text) {
+        bool& s = seen[static_cast<uint8_t>(c)];
+        distinct += !s;
+        s = true;
+    }
+    if (distinct < kMinSecretByteValues) {
+        if (error)
+            *error = "the secret in " + path + " holds fewer than " + std::to_string(kMinSecretByteValues) +
+                     " different byte values; make one of random bytes (head -c 32 /dev/urandom)";
         return false;
     }
     *secret = std::move(text);

@@ -1,7 +1,10 @@
 #include "platform/online/OnlineStore.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace online {
@@ -71,7 +74,14 @@ std::vector<int32_t> UnpackDetails(const std::vector<uint8_t>& blob) {
 
 }  // namespace
 
-BrokerStore::~BrokerStore() { sqlite3_close(db); }
+BrokerStore::~BrokerStore() {
+    // Closing checkpoints the log into the database: with the disk's synchronisation.
+    if (db && group) {
+        CommitRound();
+        Exec("PRAGMA synchronous=FULL");
+    }
+    sqlite3_close(db);
+}
 
 bool BrokerStore::Exec(const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
 
@@ -81,7 +91,9 @@ bool BrokerStore::Open(const std::string& path, std::string* error) {
         return false;
     }
     sqlite3_busy_timeout(db, 2000);
-    const bool ok = Exec("PRAGMA journal_mode=WAL") && Exec("PRAGMA synchronous=FULL") &&
+    // Group commit: commits only write the log; StoreSync synchronises it and checkpoints.
+    const bool ok = Exec("PRAGMA journal_mode=WAL") && Exec(group ? "PRAGMA synchronous=OFF" : "PRAGMA synchronous=FULL") &&
+                    (!group || (Exec("PRAGMA wal_autocheckpoint=0") && Exec("PRAGMA cache_spill=OFF"))) &&
                     Exec("CREATE TABLE IF NOT EXISTS users(account INTEGER PRIMARY KEY, persona TEXT NOT NULL)") &&
                     Exec("CREATE TABLE IF NOT EXISTS friends(a INTEGER, b INTEGER, PRIMARY KEY(a, b))") &&
                     Exec("CREATE TABLE IF NOT EXISTS stats(account INTEGER, name TEXT, value TEXT, PRIMARY KEY(account, name))") &&
@@ -95,10 +107,51 @@ bool BrokerStore::Open(const std::string& path, std::string* error) {
                     Exec("CREATE INDEX IF NOT EXISTS scores_seq ON scores(seq)") &&
                     Exec("CREATE TABLE IF NOT EXISTS files(account INTEGER, name TEXT, data BLOB, PRIMARY KEY(account, name))");
     if (!ok && error) *error = std::string("cannot prepare ") + path + ": " + sqlite3_errmsg(db);
+    if (ok && group)
+        sqlite3_wal_hook(
+            db,
+            [](void* self, sqlite3*, const char*, int frames) {
+                static_cast<BrokerStore*>(self)->logFrames = frames;
+                return SQLITE_OK;
+            },
+            this);
     return ok;
 }
 
+bool BrokerStore::Begin() {
+    if (!group) return true;
+    if (inRound) {
+        // A failed statement may have undone the whole transaction.
+        if (sqlite3_get_autocommit(db)) roundLost = true;
+        return !roundLost;
+    }
+    inRound = true;
+    roundLost = !Exec("BEGIN");
+    return !roundLost;
+}
+
+bool BrokerStore::CommitRound() {
+    if (!inRound) return true;
+    inRound = false;
+    bool ok = !roundLost && !sqlite3_get_autocommit(db) && Exec("COMMIT");
+    roundLost = false;
+    if (!ok && !sqlite3_get_autocommit(db)) Exec("ROLLBACK");
+    return ok;
+}
+
+bool BrokerStore::HasUser(uint32_t account, const std::string& persona) {
+    Statement s(db, "SELECT 1 FROM users WHERE account = ? AND persona = ?");
+    s.Int(1, account).Text(2, persona);
+    return s.Row();
+}
+
+bool BrokerStore::IntegrityOk() {
+    Statement s(db, "PRAGMA integrity_check");
+    return s.Row() && s.ColText(0) == "ok";
+}
+
 bool BrokerStore::PutUser(uint32_t account, const std::string& persona) {
+    if (!Begin()) return false;
     return Statement(db, "INSERT OR REPLACE INTO users(account, persona) VALUES(?, ?)").Int(1, account).Text(2, persona).Run();
 }
 
@@ -108,11 +161,19 @@ std::string BrokerStore::Persona(uint32_t account) {
     return s.Row() ? s.ColText(0) : std::string();
 }
 
+// A write of several statements: all or none, inside the round's transaction or alone.
+bool BrokerStore::Together(const std::function<bool()>& writes) {
+    if (!Begin() || !Exec("SAVEPOINT together")) return false;
+    const bool ok = writes();
+    if (!ok) Exec("ROLLBACK TO together");
+    return Exec("RELEASE together") && ok;
+}
+
 bool BrokerStore::AddFriends(uint32_t a, uint32_t b) {
-    if (!Exec("BEGIN")) return false;
-    const bool ok = Statement(db, "INSERT OR IGNORE INTO friends(a, b) VALUES(?, ?)").Int(1, a).Int(2, b).Run() &&
-                    Statement(db, "INSERT OR IGNORE INTO friends(a, b) VALUES(?, ?)").Int(1, b).Int(2, a).Run();
-    return Exec(ok ? "COMMIT" : "ROLLBACK") && ok;
+    return Together([&] {
+        return Statement(db, "INSERT OR IGNORE INTO friends(a, b) VALUES(?, ?)").Int(1, a).Int(2, b).Run() &&
+               Statement(db, "INSERT OR IGNORE INTO friends(a, b) VALUES(?, ?)").Int(1, b).Int(2, a).Run();
+    });
 }
 
 std::vector<uint32_t> BrokerStore::Friends(uint32_t account) {
@@ -141,15 +202,16 @@ std::vector<std::pair<std::string, int>> BrokerStore::LoadAchievements(uint32_t 
 
 bool BrokerStore::SaveStats(uint32_t account, const std::vector<std::pair<std::string, std::string>>& stats,
                             const std::vector<std::pair<std::string, int>>& achievements) {
-    if (!Exec("BEGIN")) return false;
-    bool ok = true;
-    for (const auto& [name, value] : stats)
-        ok = ok && Statement(db, "INSERT OR REPLACE INTO stats(account, name, value) VALUES(?, ?, ?)")
-                       .Int(1, account).Text(2, name).Text(3, value).Run();
-    for (const auto& [name, unlocked] : achievements)
-        ok = ok && Statement(db, "INSERT OR REPLACE INTO achievements(account, name, unlocked) VALUES(?, ?, ?)")
-                       .Int(1, account).Text(2, name).Int(3, unlocked).Run();
-    return Exec(ok ? "COMMIT" : "ROLLBACK") && ok;
+    return Together([&] {
+        bool ok = true;
+        for (const auto& [name, value] : stats)
+            ok = ok && Statement(db, "INSERT OR REPLACE INTO stats(account, name, value) VALUES(?, ?, ?)")
+                           .Int(1, account).Text(2, name).Text(3, value).Run();
+        for (const auto& [name, unlocked] : achievements)
+            ok = ok && Statement(db, "INSERT OR REPLACE INTO achievements(account, name, unlocked) VALUES(?, ?, ?)")
+                           .Int(1, account).Text(2, name).Int(3, unlocked).Run();
+        return ok;
+    });
 }
 
 int64_t BrokerStore::FindBoard(const std::string& name, bool create, int32_t* sort) {
@@ -166,6 +228,7 @@ int64_t BrokerStore::FindBoard(const std::string& name, bool create, int32_t* so
 }
 
 bool BrokerStore::DefineBoard(const std::string& name, int32_t sort) {
+    if (!Begin()) return false;
     return Statement(db, "INSERT INTO boards(name, sort) VALUES(?, ?) ON CONFLICT(name) DO UPDATE SET sort = excluded.sort")
         .Text(1, name).Int(2, sort).Run();
 }
@@ -197,12 +260,14 @@ std::vector<StoredScore> BrokerStore::Ranked(int64_t board) {
 
 bool BrokerStore::PutScore(int64_t board, const StoredScore& score) {
     const std::vector<uint8_t> blob = PackDetails(score.details);
+    if (!Begin()) return false;
     return Statement(db, "INSERT OR REPLACE INTO scores(board, account, score, details, seq) "
                          "VALUES(?, ?, ?, ?, (SELECT IFNULL(MAX(seq), 0) + 1 FROM scores))")
         .Int(1, board).Int(2, score.account).Int(3, score.score).Blob(4, blob.data(), blob.size()).Run();
 }
 
 bool BrokerStore::WriteFile(uint32_t account, const std::string& name, const void* data, size_t size) {
+    if (!Begin()) return false;
     return Statement(db, "INSERT OR REPLACE INTO files(account, name, data) VALUES(?, ?, ?)")
         .Int(1, account).Text(2, name).Blob(3, data, size).Run();
 }
@@ -213,6 +278,42 @@ bool BrokerStore::ReadFile(uint32_t account, const std::string& name, std::vecto
     if (!s.Row()) return false;
     *data = s.ColBlob(0);
     return true;
+}
+
+StoreSync::~StoreSync() {
+    if (log >= 0) ::close(log);
+    sqlite3_close(db);
+}
+
+bool StoreSync::Open(const std::string& path, std::string* error) {
+    logPath = path + "-wal";
+    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) {
+        if (error) *error = std::string("cannot open ") + path + ": " + (db ? sqlite3_errmsg(db) : "out of memory");
+        return false;
+    }
+    sqlite3_busy_timeout(db, 2000);
+    if (sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        if (error) *error = std::string("cannot prepare ") + path + ": " + sqlite3_errmsg(db);
+        return false;
+    }
+    return true;
+}
+
+bool StoreSync::Sync() {
+    if (log < 0) {
+        log = ::open(logPath.c_str(), O_RDONLY | O_CLOEXEC);
+        // No log yet: nothing was committed.
+        if (log < 0) return errno == ENOENT;
+    }
+    int rc;
+    do rc = ::fdatasync(log);
+    while (rc != 0 && errno == EINTR);
+    return rc == 0;
+}
+
+bool StoreSync::Checkpoint() {
+    // Passive: it never waits for the writer, which holds back its commits meanwhile.
+    return sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr) == SQLITE_OK;
 }
 
 }  // namespace online

@@ -1,26 +1,40 @@
 // The broker program's serving loop (its limits are described in BrokerServer.h).
 //
-// One round: wait for the sockets; accept; read each readable connection within its
-// input credit and hand its whole frames to the core while no pause holds; write what
-// waits; end the connections that broke a limit or closed. The core's answers come back
-// through Deliver, which queues them on the addressed connection.
+// One round: wait for the sockets that are ready (epoll); accept; read each readable
+// connection within its input credit and hand its whole frames to the core while no
+// pause holds; write what waits; end the connections that broke a limit or closed. The
+// core's answers come back through Deliver, which queues them on the addressed
+// connection. A round visits only the connections with events and those that need a
+// look (output waiting, a frame begun, credit awaited); handshakes time out oldest first
+// from their list.
+//
+// Durable writes: the round's writes share one transaction, committed at the round's
+// end without waiting for the disk. The store thread (Syncer) synchronises the log and
+// reports back through the poller's wake-up; only then do the answers to those writes
+// go out (BrokerCore holds them).
 #include "tools/broker/BrokerServer.h"
 
 #include "platform/online/OnlineBroker.h"
+#include "platform/online/OnlinePoller.h"
 #include "platform/online/OnlineSocket.h"
+#include "platform/online/OnlineStore.h"
 #include "platform/online/OnlineWire.h"
 #include "platform/os/Clock.h"
 #include "tools/broker/BrokerControl.h"
 #include "tools/broker/BrokerTcp.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cassert>
+#include <condition_variable>
 #include <cstdio>
 #include <deque>
 #include <list>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 namespace online {
@@ -57,6 +71,11 @@ struct Connection {
     SocketHandle socket = -1;
     uint32_t session = 0;
     bool dead = false;
+    bool closed = false;
+    // What the poller waits for on it.
+    bool readInterest = true;
+    bool writeInterest = false;
+    uint64_t touchedIn = 0;  // the last round that visits it
     // Closed with a refusal the peer must read: the close lingers (see Server::lingering).
     bool lingerOnClose = false;
     // Network connections: the peer's address, and the handshake until it is passed, with
@@ -79,6 +98,91 @@ struct Connection {
     size_t headWritten = 0;    // bytes of the first queued frame already written
     size_t queued = 0;         // bytes still to write
     int64_t waitingSince = 0;  // when the queue last took a byte or stopped being empty
+};
+
+// The store thread: synchronises the log for the rounds committed so far, one fdatasync
+// for all of them, and reports each through the serving thread's wake-up.
+class Syncer {
+public:
+    ~Syncer() { Stop(); }
+    bool Start(const std::string& path, Wakeup* wakeup, std::string* error) {
+        if (!sync.Open(path, error)) return false;
+        wake = wakeup;
+        thread = std::thread([this] { Loop(); });
+        return true;
+    }
+    // The rounds up to this one are committed.
+    void Submit(uint64_t round) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            wanted = round;
+        }
+        changed.notify_one();
+    }
+    // After the rounds submitted so far: a checkpoint.
+    void Checkpoint() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            checkpointWanted = true;
+        }
+        changed.notify_one();
+    }
+    // Rounds synced (or not) since the last call, oldest first; whether the checkpoint
+    // asked for has run.
+    void Take(std::vector<std::pair<uint64_t, bool>>& out, bool* checkpointed) {
+        out.clear();
+        std::lock_guard<std::mutex> lock(mutex);
+        out.swap(done);
+        *checkpointed = checkpointsDone > 0;
+        checkpointsDone = 0;
+    }
+    // Ends the thread once every submitted round is synced.
+    void Stop() {
+        if (!thread.joinable()) return;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            stopping = true;
+        }
+        changed.notify_one();
+        thread.join();
+    }
+
+private:
+    void Loop() {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            changed.wait(lock, [&] { return stopping || wanted > synced || checkpointWanted; });
+            if (wanted <= synced && checkpointWanted) {
+                checkpointWanted = false;
+                lock.unlock();
+                if (!sync.Checkpoint()) std::fprintf(stderr, "online_broker: a checkpoint of the store's log failed\n");
+                lock.lock();
+                ++checkpointsDone;
+                wake->Wake();
+                continue;
+            }
+            if (wanted <= synced) return;
+            const uint64_t round = wanted;
+            lock.unlock();
+            const bool ok = sync.Sync();
+            if (!ok) std::fprintf(stderr, "online_broker: the store's log could not be written to disk; its writes are answered as failed\n");
+            lock.lock();
+            synced = round;
+            done.emplace_back(round, ok);
+            wake->Wake();
+        }
+    }
+
+    StoreSync sync;
+    Wakeup* wake = nullptr;
+    std::thread thread;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::atomic<bool> stopping{false};
+    uint64_t wanted = 0, synced = 0;
+    bool checkpointWanted = false;
+    int checkpointsDone = 0;
+    std::vector<std::pair<uint64_t, bool>> done;
 };
 
 class Server : public BrokerOutput {
@@ -122,10 +226,22 @@ private:
     void CheckTimes(Connection& c, int64_t now);
     void SetQueued(Connection& c, size_t bytes);
     void Close(Connection& c);
-    void DrainLingering(const std::vector<PollItem>& items, size_t from, int64_t now);
+    void DrainLingering(SocketHandle socket);
+    void ExpireLingering(int64_t now);
+    void ExpireHandshakes(int64_t now);
+    void Touch(Connection& c);
+    void UpdateInterest(Connection& c);
+    void SetListening(bool on);
+    void TakeSyncs();
+    static bool NeedsLook(const Connection& c) { return !c.queue.empty() || c.waitingTurn || c.splitter.Buffered() > 0; }
 
     BrokerServerOptions options;
     BrokerCore core;
+    SocketPoller poller;
+    Wakeup wakeup;
+    bool groupCommit = false;
+    bool checkpointing = false;  // no round ends meanwhile
+    std::vector<std::pair<uint64_t, bool>> syncs;
     BrokerListener listener;
     TcpListener tcpListener;
     size_t networkPlayers = 0;  // network connections past the handshake
@@ -136,8 +252,11 @@ private:
     size_t unloggedRefusals = 0;  // refusals not logged since lastRefusalLog
     size_t dropped = 0;           // handshakes dropped since the last log line about it
     int64_t lastDropLog = 0;
-    std::map<SocketHandle, std::unique_ptr<Connection>> connections;
-    std::map<uint32_t, Connection*> bySession;
+    std::unordered_map<SocketHandle, std::unique_ptr<Connection>> connections;
+    uint64_t roundNumber = 0;
+    std::vector<Connection*> visits;     // this round's, in the order they were touched
+    std::vector<Connection*> attention;  // to visit next round whatever its events
+    std::unordered_map<uint32_t, Connection*> bySession;
     // Sockets closed after a refusal, with their deadline: their sending half is shut and
     // what the peer still sends is read and dropped until it closes or the deadline passes.
     // Closing at once with the peer's next frame unread would reset the connection, and the
@@ -152,9 +271,44 @@ private:
     uint64_t nextTurn = 1;
     int64_t acceptPausedUntil = 0;
     bool atFileLimit = false;
-    bool stop = false;
+    bool listening = false;
+    std::atomic<bool> stop{false};
     std::thread::id thread;
+    Syncer syncer;  // last: stops before the rest goes
 };
+
+void Server::Touch(Connection& c) {
+    if (c.touchedIn == roundNumber) return;
+    c.touchedIn = roundNumber;
+    visits.push_back(&c);
+}
+
+void Server::UpdateInterest(Connection& c) {
+    if (c.dead) return;
+    const bool read = c.handshake ? true : !c.waitingTurn && !Held(c) && !WholeFrameHeld(c);
+    const bool write = !c.queue.empty();
+    if (read == c.readInterest && write == c.writeInterest) return;
+    if (!poller.Change(c.socket, static_cast<uint32_t>(c.socket), read, write)) {
+        c.dead = true;
+        return;
+    }
+    c.readInterest = read;
+    c.writeInterest = write;
+}
+
+void Server::SetListening(bool on) {
+    if (on == listening) return;
+    listening = on;
+    poller.Change(listener.Handle(), static_cast<uint32_t>(listener.Handle()), on, false);
+    if (options.listenTcp) poller.Change(tcpListener.Handle(), static_cast<uint32_t>(tcpListener.Handle()), on, false);
+}
+
+void Server::TakeSyncs() {
+    bool checkpointed = false;
+    syncer.Take(syncs, &checkpointed);
+    if (checkpointed) checkpointing = false;
+    for (const auto& [round, ok] : syncs) core.Synced(round, ok);
+}
 
 void Server::SetQueued(Connection& c, size_t bytes) {
     congested += (bytes > options.congestedOutput) - (c.queued > options.congestedOutput);
@@ -167,6 +321,7 @@ void Server::Deliver(uint32_t session, const SharedFrame& frame, OnlineId snapsh
     auto it = bySession.find(session);
     if (it == bySession.end() || it->second->dead) return;
     Connection& c = *it->second;
+    Touch(c);
     if (snapshotOf) {
         auto old = c.unsentSnapshots.find(snapshotOf);
         if (old != c.unsentSnapshots.end()) {
@@ -191,6 +346,11 @@ void Server::Accept(int64_t now) {
         switch (listener.AcceptOne(&socket)) {
         case BrokerListener::Accept::Connection: {
             atFileLimit = false;
+            if (!poller.Add(socket, static_cast<uint32_t>(socket), true, false)) {
+                std::fprintf(stderr, "online_broker: cannot wait on a new connection; closing it\n");
+                SocketClose(socket);
+                return;
+            }
             auto c = std::make_unique<Connection>();
             c->socket = socket;
             c->session = core.AddSession();
@@ -244,6 +404,11 @@ void Server::AcceptNetwork(int64_t now) {
             SocketClose(socket);
             continue;
         }
+        if (!poller.Add(socket, static_cast<uint32_t>(socket), true, false)) {
+            std::fprintf(stderr, "online_broker: cannot wait on %s; closing it\n", peer.c_str());
+            SocketClose(socket);
+            continue;
+        }
         std::string address = AddressOf(peer);
         auto same = pendingByAddress.find(address);
         if (same != pendingByAddress.end() && same->second.size() >= std::max<size_t>(options.maxUnauthenticatedPerAddress, 1))
@@ -280,6 +445,7 @@ void Server::EndHandshake(Connection& c) {
 
 void Server::DropOldestHandshake(const std::list<Connection*>& from) {
     Connection& oldest = *from.front();
+    Touch(oldest);
     EndHandshake(oldest);  // may erase `from`
     oldest.dead = true;
     ++dropped;
@@ -409,6 +575,9 @@ void Server::Read(Connection& c) {
             return;
         }
         HandleFrames(c);
+        // A short read took what there was: the poller reports the connection again when
+        // more comes, without a read that finds nothing.
+        if (static_cast<size_t>(n) < room) return;
     }
 }
 
@@ -442,7 +611,16 @@ bool Server::HandleControl(Connection& c, const std::vector<uint8_t>& frameBody)
     else ok = RunControl(core.Store(), command, std::string(reinterpret_cast<const char*>(argument), n), &answer);
     wire::Writer w(wire::kReply, r.Sequence());
     w.U8(ok ? 1 : 0).Bytes(answer.data(), answer.size());
-    Deliver(c.session, std::make_shared<const std::vector<uint8_t>>(w.Frame()), 0);
+    const SharedFrame frame = std::make_shared<const std::vector<uint8_t>>(w.Frame());
+    if (!core.Store().RoundOpen()) {
+        Deliver(c.session, frame, 0);
+        return true;
+    }
+    // It wrote: answered once the round's writes are on disk.
+    const std::string why = "the store could not commit it";
+    wire::Writer failed(wire::kReply, r.Sequence());
+    failed.U8(0).Bytes(why.data(), why.size());
+    core.AnswerAfterRound(c.session, frame, std::make_shared<const std::vector<uint8_t>>(failed.Frame()));
     return true;
 }
 
@@ -499,12 +677,16 @@ void Server::Close(Connection& c) {
     committed -= c.credit;
     c.credit = 0;
     SetQueued(c, 0);
+    c.closed = true;
     if (!c.lingerOnClose) {
+        poller.Remove(c.socket);
         SocketClose(c.socket);
         return;
     }
     SocketShutdownSend(c.socket);
+    poller.Change(c.socket, static_cast<uint32_t>(c.socket), true, false);
     if (lingering.size() >= kMaxLingering) {
+        poller.Remove(lingering.front().first);
         SocketClose(lingering.front().first);
         lingering.pop_front();
     }
@@ -519,28 +701,44 @@ int Server::Run() {
         std::fprintf(stderr, "online_broker: %s\n", error.c_str());
         return 2;
     }
+    if (!poller.Ok() || !wakeup.Ok() || !poller.Add(wakeup.Handle(), static_cast<uint32_t>(wakeup.Handle()), true, false)) {
+        std::fprintf(stderr, "online_broker: cannot wait on sockets\n");
+        return 2;
+    }
     if (!options.dataFolder.empty()) MakePrivateFolder(options.dataFolder);
+    // Group commit for a store on disk (one in memory has no disk to wait for).
+    groupCommit = !options.dataFolder.empty();
+    if (groupCommit) core.UseGroupCommit();
     // The network listener first: a taken port ends the broker before its socket file
     // appears.
-    if (!core.Open(options.dataFolder, schema, &error) || (options.listenTcp && !tcpListener.Open(options.tcpEndpoint, &error)) ||
-        !listener.Open(options.socketFolder, &error)) {
+    if (!core.Open(options.dataFolder, schema, &error) ||
+        (groupCommit && !syncer.Start(options.dataFolder + "/broker.db", &wakeup, &error)) ||
+        (options.listenTcp && !tcpListener.Open(options.tcpEndpoint, &error)) || !listener.Open(options.socketFolder, &error)) {
         std::fprintf(stderr, "online_broker: %s\n", error.c_str());
         return 2;
     }
+    if (!poller.Add(listener.Handle(), static_cast<uint32_t>(listener.Handle()), true, false) ||
+        (options.listenTcp && !poller.Add(tcpListener.Handle(), static_cast<uint32_t>(tcpListener.Handle()), true, false))) {
+        std::fprintf(stderr, "online_broker: cannot wait on the listening sockets\n");
+        return 2;
+    }
+    listening = true;
     if (options.listenTcp) {
         std::printf("online_broker: listening on %s\n", tcpListener.Bound().Text().c_str());
         std::fflush(stdout);
     }
     CatchStopSignals();
     int64_t idleSince = os::ReadCounter();
-    std::vector<PollItem> items;
+    std::vector<SocketPoller::Event> events(SocketPoller::kMaxEventsPerWait);
     std::vector<Connection*> waiting;
     while (!StopSignalled() && !stop) {
+        ++roundNumber;
+        visits.clear();
         int64_t now = os::ReadCounter();
         // Connections waiting for input credit, in the order they began to wait.
         waiting.clear();
-        for (auto& [socket, c] : connections)
-            if (c->waitingTurn) waiting.push_back(c.get());
+        for (Connection* c : attention)
+            if (c->waitingTurn) waiting.push_back(c);
         std::sort(waiting.begin(), waiting.end(), [](const Connection* a, const Connection* b) { return a->waitingTurn < b->waitingTurn; });
         // Large frames in turn; small ones do not wait behind them.
         bool largeWait = false;
@@ -549,80 +747,119 @@ int Server::Run() {
             if (large && largeWait) continue;
             if (!EnsureCredit(*c) && large) largeWait = true;
         }
+        for (Connection* c : attention) UpdateInterest(*c);
+        for (Connection* c : attention) Touch(*c);
+        attention.clear();
 
-        items.clear();
         const bool accepting = now >= acceptPausedUntil;
-        if (accepting) items.push_back(PollItem{listener.Handle(), true, false});
-        if (accepting && options.listenTcp) items.push_back(PollItem{tcpListener.Handle(), true, false});
-        for (auto& [socket, c] : connections) {
-            PollItem item{socket, false, !c->queue.empty()};
-            item.wantRead = c->handshake ? true : !c->waitingTurn && !Held(*c) && !WholeFrameHeld(*c);
-            items.push_back(item);
-        }
-        const size_t lingeringFrom = items.size();
-        for (const auto& [socket, deadline] : lingering) items.push_back(PollItem{socket, true, false});
-        if (!PollSockets(items, kPollMs)) break;
+        SetListening(accepting);
+        const size_t ready = poller.Wait(events, kPollMs);
         now = os::ReadCounter();
         // Reading before accepting: answers that came are read before newer connections
         // can drop their handshakes.
-        const size_t listeners = accepting ? (options.listenTcp ? 2 : 1) : 0;
-        DrainLingering(items, lingeringFrom, now);
-        for (size_t i = listeners; i < lingeringFrom; ++i) {
-            auto it = connections.find(items[i].handle);
-            if (it == connections.end()) continue;
-            Connection& c = *it->second;
-            if (items[i].wantRead && items[i].readable) Read(c);
-            else if (items[i].readable) c.dead = true;  // hung up while it was not being read
-        }
-        if (accepting && items[0].readable) Accept(now);
-        if (accepting && options.listenTcp && items[1].readable) AcceptNetwork(now);
-        LogDrops(now);
-        for (auto& [socket, c] : connections) {
-            Write(*c, now);
-            HandleFrames(*c);  // frames held back by a pause that writing has lifted
-            TrimCredit(*c);
-            CheckTimes(*c, now);
-        }
-        for (auto it = connections.begin(); it != connections.end();) {
-            if (!it->second->dead) {
-                ++it;
-                continue;
+        bool newcomers = false, networkNewcomers = false;
+        for (size_t i = 0; i < ready; ++i) {
+            const auto socket = static_cast<SocketHandle>(events[i].tag);
+            if (socket == listener.Handle()) newcomers = true;
+            else if (options.listenTcp && socket == tcpListener.Handle()) networkNewcomers = true;
+            else if (socket == wakeup.Handle()) wakeup.Clear();
+            else if (auto it = connections.find(socket); it != connections.end() && !it->second->closed) {
+                Connection& c = *it->second;
+                Touch(c);
+                if (c.readInterest && events[i].readable) Read(c);
+                else if (events[i].readable) c.dead = true;  // hung up while it was not being read
+            } else {
+                DrainLingering(socket);
             }
-            Close(*it->second);
-            it = connections.erase(it);
-            if (connections.empty()) idleSince = now;
         }
+        ExpireLingering(now);
+        TakeSyncs();
+        if (accepting && newcomers) Accept(now);
+        if (accepting && networkNewcomers) AcceptNetwork(now);
+        ExpireHandshakes(now);
+        LogDrops(now);
+        // Deliver may add connections as it goes.
+        for (size_t i = 0; i < visits.size(); ++i) {
+            Connection& c = *visits[i];
+            Write(c, now);
+            HandleFrames(c);  // frames held back by a pause that writing has lifted
+            TrimCredit(c);
+            CheckTimes(c, now);
+        }
+        if (groupCommit && !checkpointing) {
+            const uint64_t round = core.EndRound();
+            if (round) syncer.Submit(round);
+            if (core.CheckpointDue()) {
+                checkpointing = true;
+                syncer.Checkpoint();
+            }
+        }
+        // Closing one may deliver to others, which then join the visits.
+        std::vector<Connection*> closed;
+        for (size_t i = 0; i < visits.size(); ++i) {
+            Connection& c = *visits[i];
+            if (!c.dead || c.closed) continue;
+            Close(c);
+            closed.push_back(&c);
+        }
+        for (Connection* c : visits) {
+            if (c->closed) continue;
+            UpdateInterest(*c);
+            if (c->dead || NeedsLook(*c)) attention.push_back(c);
+        }
+        visits.clear();
+        for (Connection* c : closed) connections.erase(c->socket);
+        if (!closed.empty() && connections.empty()) idleSince = now;
         if (connections.empty() && options.idleExitSeconds > 0 && now - idleSince >= Ticks(options.idleExitSeconds)) {
             std::fprintf(stderr, "online_broker: idle, exiting\n");
             break;
         }
     }
+    // The answers still waiting for the disk go out before the connections close.
+    if (groupCommit) {
+        const uint64_t round = core.EndRound();
+        if (round) syncer.Submit(round);
+        syncer.Stop();
+        TakeSyncs();
+    }
     const int64_t now = os::ReadCounter();
     for (auto& [socket, c] : connections) {
         Write(*c, now);
-        Close(*c);
+        if (!c->closed) Close(*c);
     }
     for (const auto& [socket, deadline] : lingering) SocketClose(socket);
     lingering.clear();
     return 0;
 }
 
-// Reads and drops what lingering sockets received; closes those whose peer closed or
-// whose deadline passed. items[from…] are the lingering sockets, in the deque's order.
-void Server::DrainLingering(const std::vector<PollItem>& items, size_t from, int64_t now) {
-    std::deque<std::pair<SocketHandle, int64_t>> kept;
-    for (size_t i = 0; i < lingering.size(); ++i) {
-        const auto [socket, deadline] = lingering[i];
-        bool open = now < deadline;
-        if (open && from + i < items.size() && items[from + i].readable) {
-            long n = 1;
-            for (int reads = 0; reads < 4 && n > 0; ++reads) n = SocketReceive(socket, buffer.data(), buffer.size());
-            open = n >= 0;
-        }
-        if (open) kept.emplace_back(socket, deadline);
-        else SocketClose(socket);
+// Handshakes not answered in time, oldest first.
+void Server::ExpireHandshakes(int64_t now) {
+    while (!pending.empty() && now - pending.front()->acceptedAt > Ticks(options.handshakeSeconds)) {
+        Connection& c = *pending.front();
+        Touch(c);
+        Refuse(c, "no answer to the challenge in time");  // ends its handshake
     }
-    lingering.swap(kept);
+}
+
+// Reads and drops what a lingering socket received; closes it when its peer closed.
+void Server::DrainLingering(SocketHandle socket) {
+    auto it = std::find_if(lingering.begin(), lingering.end(), [&](const auto& l) { return l.first == socket; });
+    if (it == lingering.end()) return;
+    long n = 1;
+    for (int reads = 0; reads < 4 && n > 0; ++reads) n = SocketReceive(socket, buffer.data(), buffer.size());
+    if (n >= 0) return;
+    poller.Remove(socket);
+    SocketClose(socket);
+    lingering.erase(it);
+}
+
+// Closes the lingering sockets whose deadline passed (the oldest first).
+void Server::ExpireLingering(int64_t now) {
+    while (!lingering.empty() && now >= lingering.front().second) {
+        poller.Remove(lingering.front().first);
+        SocketClose(lingering.front().first);
+        lingering.pop_front();
+    }
 }
 
 }  // namespace

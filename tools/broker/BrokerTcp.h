@@ -1,7 +1,7 @@
 #pragma once
 // The broker's side of a network connection's handshake, as a state machine fed the
 // bytes the connection sends. On accepting, the broker sends Challenge(); the first frame
-// must then be a kAuthAnswer holding HMAC-SHA-256(secret, challenge || label). A wrong
+// must then be a kAuthAnswer holding HandshakeAnswer(secret, challenge). A wrong
 // answer, any other first frame, or a frame announcing more than kMaxHandshakeFrame
 // bytes rejects the connection. Bytes after the answer (the client's hello, sent without
 // waiting) are kept for the ordinary frame reader.

@@ -7,6 +7,7 @@
 #include "OnlineTestUtil.h"
 
 #include "platform/online/OnlineSocket.h"
+#include "platform/online/OnlineStore.h"
 #include "tools/broker/BrokerControl.h"
 
 #include <gtest/gtest.h>
@@ -237,6 +238,11 @@ TEST(BrokerProcess, AcknowledgedWritesSurviveRestartsAndAKilledBroker) {
         writer.join();
     }
     ASSERT_GE(acknowledged.load(), 20);
+    {
+        BrokerStore killed;
+        ASSERT_TRUE(killed.Open(folder + "/data/broker.db", &error)) << error;
+        EXPECT_TRUE(killed.IntegrityOk());
+    }
     ASSERT_TRUE(broker.Start());
     auto ctx = OnlineContext::Connect(config, &error);
     ASSERT_TRUE(ctx) << error;

@@ -259,8 +259,9 @@ TEST_F(BrokerTcp, StartUpRefusals) {
         {"127.0.0.1:0", "-", "online_broker: --listen needs --secret-file"},
         {"127.0.0.1:0", "fifteen bytes!!", "must hold 16 to 4096 bytes"},
         {"127.0.0.1:0", std::string(4097, 's'), "must hold 16 to 4096 bytes"},
-        {"127.0.0.1:0", std::string(32, '\0'), "is one byte repeated"},
-        {"127.0.0.1:0", std::string(4096, 's'), "is one byte repeated"},
+        {"127.0.0.1:0", std::string(4096, 's') + "\n\n", "must hold 16 to 4096 bytes"},
+        {"127.0.0.1:0", std::string(32, '\0'), "fewer than 8 different byte values"},
+        {"127.0.0.1:0", std::string(4096, 's'), "fewer than 8 different byte values"},
         {"localhost:0", kSecret, "is not [ADDRESS:]PORT"},
         {"-", kSecret, "--max-network-players limits the TCP listener: it needs --listen", "10"},
         {"127.0.0.1:0", kSecret, "--max-network-players 0 is not a number from 1 to 1000000", "0"},
@@ -547,30 +548,80 @@ TEST_F(BrokerTcp, AClientWithAnotherSecretIsToldSoAtOnce) {
     EXPECT_TRUE(OnlineContext::Connect(Tcp(1, "Una"), &error)) << error;
 }
 
-TEST_F(BrokerTcp, ASecretOfOneRepeatedByteIsRefusedAlsoByTheClient) {
+// A secret of few byte values is refused by the broker's reader and by the client alike;
+// one trailing newline is not part of the secret.
+TEST_F(BrokerTcp, ASecretOfFewByteValuesIsRefusedAlsoByTheClient) {
     struct Case {
-        std::string secret;
+        std::string file;
         bool usable;
+        std::string secret = "";  // what is used, when usable
     } cases[] = {
         {std::string(32, '\0'), false},
         {std::string(16, 'k'), false},
         {std::string(4096, '\xff'), false},
-        {std::string(31, '\0') + '\1', true},
-        {'\1' + std::string(31, '\0'), true},
+        {std::string(31, '\0') + '\1', false},
+        {std::string(32, '\0') + '\n', false},
+        {"abcdefgabcdefgabcdefg", false},     // seven values
+        {"abcdefg\nabcdefgabcdefg", true, "abcdefg\nabcdefgabcdefg"},  // a newline inside counts
+        {"abcdefghabcdefgh\n", true, "abcdefghabcdefgh"},
+        {"abcdefghabcdefgh\n\n", true, "abcdefghabcdefgh\n"},  // only one newline is stripped
+        {"abcdefghabcdefg\n", false},  // fifteen bytes less its newline
+        {std::string(4096, 'a').replace(0, 8, "01234567") + '\n', true, std::string(4096, 'a').replace(0, 8, "01234567")},
     };
     for (const Case& k : cases) {
         const std::string file = (dir.path / "other_secret").string();
-        std::ofstream(file, std::ios::binary | std::ios::trunc) << k.secret;
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << k.file;
         std::string secret, error;
         EXPECT_EQ(ReadSecretFile(file, &secret, &error), k.usable) << error;
-        if (k.usable) continue;
-        EXPECT_EQ(error, "the secret in " + file + " is one byte repeated; make one of random bytes (head -c 32 /dev/urandom)");
+        if (k.usable) {
+            EXPECT_EQ(secret, k.secret);
+            continue;
+        }
+        if (k.file.size() >= 17) {
+            EXPECT_EQ(error, "the secret in " + file +
+                                 " holds fewer than 8 different byte values; make one of random bytes (head -c 32 /dev/urandom)");
+        }
         ClientConfig c = Tcp(1, "Una");
         c.brokerSecretFile = file;
         std::string why;
         EXPECT_FALSE(OnlineContext::Connect(c, &why));
         EXPECT_EQ(why, error);
     }
+}
+
+// The broker's secret written by echo (with its newline) admits a client whose file has
+// none; the secret with a zero byte appended is another key.
+TEST_F(BrokerTcp, OneTrailingNewlineIsNotPartOfTheSecretButAZeroByteIs) {
+    const std::string echoed = (dir.path / "echoed").string();
+    std::ofstream(echoed, std::ios::binary) << kSecret << '\n';
+    std::string secret, error;
+    ASSERT_TRUE(ReadSecretFile(echoed, &secret, &error)) << error;
+    EXPECT_EQ(secret, kSecret);
+    ClientConfig c = Tcp(1, "Una");
+    c.brokerSecretFile = echoed;
+    EXPECT_TRUE(OnlineContext::Connect(c, &error)) << error;
+
+    const std::string padded = (dir.path / "padded").string();
+    std::ofstream(padded, std::ios::binary) << kSecret << std::string(1, '\0');
+    c = Tcp(2, "Vic");
+    c.brokerSecretFile = padded;
+    EXPECT_FALSE(OnlineContext::Connect(c, &error));
+    EXPECT_EQ(error, "the broker at " + c.brokerAddress + " refused our answer to its challenge: its secret is another");
+}
+
+// The answer's key depends on every byte and on the length: zero bytes appended, which
+// HMAC alone would pad away, make another answer.
+TEST(HandshakeAnswer, ZeroBytesAppendedMakeAnotherKey) {
+    uint8_t challenge[kChallengeBytes];
+    for (size_t i = 0; i < kChallengeBytes; ++i) challenge[i] = static_cast<uint8_t>(i * 7);
+    const std::string base = "a secret of 23 bytes!!!";
+    const std::string variants[] = {base, base + std::string(1, '\0'), base + std::string(41, '\0'), base.substr(0, 22),
+                                    std::string(64, '\0'), std::string(65, '\0')};
+    std::vector<std::array<uint8_t, kAnswerBytes>> answers;
+    for (const std::string& v : variants) answers.push_back(HandshakeAnswer(v, challenge));
+    for (size_t i = 0; i < answers.size(); ++i)
+        for (size_t j = i + 1; j < answers.size(); ++j) EXPECT_NE(answers[i], answers[j]) << i << " " << j;
+    EXPECT_EQ(HandshakeAnswer(base, challenge), answers[0]);
 }
 
 }  // namespace
