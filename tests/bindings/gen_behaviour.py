@@ -1,0 +1,413 @@
+#!/usr/bin/env python3
+"""Writes the behaviour cases of one binding package: what its bound functions do, not
+only that they answer (gen_calls.py does that).
+
+From the package file's declarations and the registration snapshot's classes, and the
+cases of behaviour.txt, the script checks for every class of the package:
+  * round trips: each setter (SetX, paired with GetX or IsX, or a "pair" line) takes two
+    sets of distinct values in turn, and its getter gives each back in order. A getter
+    that takes the setter's leading arguments (an index, a name) is called with them and
+    gives back the rest. Numbers are chosen exact in a 32-bit float, integers for integer
+    parameters, and booleans alternate, so a swapped, dropped or rounded argument, a
+    setter that does nothing and a getter that reads the wrong field all show;
+  * defaults: for each "default" line, the package's default is the one listed, and
+    where the function is a setter with a getter, leaving the argument out gives what
+    passing the listed value gives;
+  * read-only functions: every const method of the class, called with valid arguments,
+    leaves what the class's getters read unchanged;
+  * probes: the "probe" lines, which read a function's effect back through the native
+    side (the runner's Fixture tables) where no bound getter does.
+A setter the round trip cannot reach is named with its reason by an "unreached" line;
+every other function of two or more arguments that no round trip or probe reaches is
+listed with its reason in the generated table (OUTPUT with .lua replaced by
+_unreached.txt), which the build writes beside the script.
+
+usage: gen_behaviour.py BEHAVIOUR.txt OUTPUT.lua SNAPSHOT.txt PACKAGE.pkg [SNAPSHOT.txt PACKAGE.pkg ...]
+All the packages' cases go to one script, run by one test.
+The script runs under bindings_lua_runner (lua/assert.lua, the Runner and Fixture tables).
+"""
+import os
+import re
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import gen_calls  # noqa: E402
+
+INTEGER_TYPES = {'int', 'unsigned int', 'unsigned', 'short', 'unsigned short', 'char', 'unsigned char', 'long',
+                 'unsigned long', 'int32_t', 'uint32_t', 'int16_t', 'uint16_t', 'uint8_t', 'int8_t'}
+# Value classes the round trip makes and reads component by component.
+VALUE_CLASSES = {'Vector': 4, 'Vector3': 3}
+SIMPLE = ('number', 'boolean', 'string')
+
+
+def param_base(text):
+    base = re.sub(r'\bconst\b|[\*&]', ' ', text.split('=')[0])
+    words = ' '.join(base.split()).split(' ')
+    return ' '.join(words[:-1]) if len(words) > 1 else words[0]
+
+
+def read_package(path):
+    """{class: {name: [form]}}, each form with .params (kind, integer, default text),
+    .const and .static; the generator's own reading plus what it leaves out."""
+    forms = gen_calls.read_package(path)
+    owner = '-'
+    seen = {}
+    for line in open(path, encoding='utf-8'):
+        line = line.split('//')[0]
+        if line.startswith('$'):
+            continue
+        match = gen_calls.CLASS.match(line)
+        if match:
+            owner = match.group(1)
+            continue
+        if re.match(r'^\s*};', line):
+            owner = '-'
+            continue
+        match = gen_calls.DECLARATION.match(line)
+        if not match or match.group('native').startswith('operator') or not match.group('ret').strip():
+            continue
+        name = match.group('name') or match.group('native')
+        index = seen.get((owner, name), 0)
+        seen[(owner, name)] = index + 1
+        form = forms[owner][name][index]
+        form.const = bool(re.search(r'\)\s*const\s*;', line))
+        raw = match.group('params').strip()
+        raw = [p.strip() for p in raw.split(',')] if raw and raw != 'void' else []
+        for param, text in zip(form.params, raw):
+            param.integer = param_base(text) in INTEGER_TYPES
+            param.unsigned = param_base(text).startswith('unsigned') or param_base(text).startswith('uint')
+            param.default = text.split('=', 1)[1].strip() if '=' in text else None
+    for block in forms.values():
+        for fl in block.values():
+            for f in fl:
+                if not hasattr(f, 'const'):
+                    f.const = False
+                for p in f.params:
+                    for attr in ('integer', 'unsigned'):
+                        if not hasattr(p, attr):
+                            setattr(p, attr, False)
+                    if not hasattr(p, 'default'):
+                        p.default = None
+    return forms
+
+
+def read_cases(path, package, classes):
+    cases = {'pair': {}, 'value': {}, 'back': {}, 'ask': {}, 'on': {}, 'default': [], 'readonly': set(), 'unreached': {}, 'probe': []}
+    for raw in open(path, encoding='utf-8'):
+        line = raw.rstrip('\n')
+        if line.lstrip().startswith('#') or not line.strip():
+            continue
+        words = line.split()
+        kind = words[0]
+        if kind == 'probe':
+            if words[1] != package:
+                continue
+            head, code = line.split('|', 1)
+            cases['probe'].append((' '.join(head.split()[2:]), code.strip()))
+            continue
+        if kind == 'constant' or len(words) < 3 or words[1] not in classes:
+            continue
+        owner, name = words[1], words[2]
+        if kind == 'pair':
+            cases['pair'][(owner, name)] = words[3]
+        elif kind in ('value', 'back', 'ask'):
+            cases[kind][(owner, name)] = [split_arguments(r) for r in ' '.join(words[3:]).split(';')]
+        elif kind == 'on':
+            cases['on'][(owner, name)] = ' '.join(words[3:])
+        elif kind == 'default':
+            cases['default'].append((owner, name, int(words[3]), ' '.join(words[4:])))
+        elif kind == 'readonly':
+            cases['readonly'].add((owner, name))
+        elif kind == 'unreached':
+            cases['unreached'][(owner, name)] = ' '.join(words[3:])
+    return cases
+
+
+def split_arguments(text):
+    """Lua expressions separated by top-level commas."""
+    parts, depth, current = [], 0, ''
+    for ch in text:
+        depth += ch in '({' and 1 or 0
+        depth -= ch in ')}' and 1 or 0
+        if ch == ',' and depth == 0:
+            parts.append(current.strip())
+            current = ''
+        else:
+            current += ch
+    return parts + [current.strip()] if current.strip() else parts
+
+
+def value_of(param, round_, position):
+    """A Lua expression of a distinct value for the parameter: two rounds, and every
+    position of a call differs from every other."""
+    k = position + 1 + 8 * round_
+    if param.kind == 'number':
+        # Integers small enough for any byte or index; fractions exact in a float.
+        return str(position + 2 + round_) if param.integer else repr(k / 16.0)
+    if param.kind == 'boolean':
+        return 'true' if (position + round_) % 2 == 0 else 'false'
+    if param.kind == 'string':
+        return '"v%d"' % k
+    size = VALUE_CLASSES[param.kind]
+    parts = [repr((k + i) / 16.0) for i in range(size)]
+    return '%s:Instance(%s)' % (param.kind, ', '.join(parts))
+
+
+def round_trippable(form):
+    return all(p.kind in SIMPLE or p.kind in VALUE_CLASSES for p in form.params) and form.params
+
+
+def getter_for(owner, setter, block, cases):
+    if (owner, setter) in cases['pair']:
+        return cases['pair'][(owner, setter)]
+    if not setter.startswith('Set'):
+        return None
+    base = setter[3:]
+    for name in ('Get' + base, 'Is' + base, base):
+        if name in block:
+            return name
+    return None
+
+
+def self_call(owner, form, name, args, obj='o'):
+    if owner == '-':
+        return '%s(%s)' % (name, ', '.join(args))
+    first = owner if form.static else obj
+    return '%s.%s(%s)' % (owner, name, ', '.join([first] + args))
+
+
+def lua_string(text):
+    return gen_calls.lua_string(text)
+
+
+def round_trip_cases(owner, block, cases, out, reached):
+    for setter in sorted(block):
+        getter = getter_for(owner, setter, block, cases)
+        if not getter or getter not in block:
+            continue
+        if (owner, setter) in cases['unreached']:
+            reached.setdefault((owner, setter), 'unreached: ' + cases['unreached'][(owner, setter)])
+            continue
+        for form in block[setter]:
+            if not round_trippable(form):
+                continue
+            # The getter form that takes the setter's leading arguments, fewest first.
+            gforms = [g for g in block[getter] if len(g.params) < len(form.params) and
+                      [p.kind for p in g.params] == [p.kind for p in form.params[:len(g.params)]]]
+            if not gforms:
+                continue
+            gform = min(gforms, key=lambda g: len(g.params))
+            lead = len(gform.params)
+            title = '%s:%s(%s) read back by %s' % (owner, setter, ', '.join(p.kind for p in form.params), getter)
+            out.append('Test(%s, function()' % lua_string(title))
+            out.append('    local o = %s' % cases['on'].get((owner, setter), 'Fresh("%s")' % owner))
+            for round_ in (0, 1):
+                if (owner, setter) in cases['value']:
+                    args = cases['value'][(owner, setter)][round_]
+                else:
+                    args = [value_of(p, round_, i) for i, p in enumerate(form.params)]
+                back = cases['back'][(owner, setter)][round_] if (owner, setter) in cases['back'] else args[lead:]
+                out.append('    %s' % self_call(owner, form, setter, args))
+                ask = cases['ask'][(owner, setter)][round_] if (owner, setter) in cases['ask'] else args[:lead]
+                out.append('    Same({%s}, {%s}, %s)' % (self_call(owner, gform, getter, ask),
+                                                        ', '.join(back), lua_string('round %d' % (round_ + 1))))
+            out.append('end)')
+            reached[(owner, setter)] = 'round trip'
+
+
+def getters_of(owner, block):
+    """The zero-argument getters of the class whose results compare."""
+    names = []
+    for name in sorted(block):
+        if not re.match(r'^(Get|Is|Has|Can)[A-Z]', name):
+            continue
+        for f in block[name]:
+            if not f.params and not f.static and (f.result in SIMPLE or f.result in VALUE_CLASSES):
+                names.append(name)
+                break
+    return names
+
+
+def readonly_cases(owner, block, cases, out, reached):
+    if owner == '-':
+        return
+    getters = getters_of(owner, block)
+    calls = []
+    for name in sorted(block):
+        for form in block[name]:
+            if form.static or not (form.const or (owner, name) in cases['readonly']):
+                continue
+            if not all(p.kind in SIMPLE or p.kind in VALUE_CLASSES for p in form.params):
+                continue
+            args = [value_of(p, 0, i) for i, p in enumerate(form.params)]
+            calls.append(self_call(owner, form, name, args))
+            reached.setdefault((owner, name), 'read-only')
+    if not calls or not getters:
+        return
+    out.append('Test(%s, function()' % lua_string(owner + ': read-only functions leave the object unchanged'))
+    out.append('    local o = Fresh("%s")' % owner)
+    out.append('    local getters = {%s}' % ', '.join(lua_string(g) for g in getters))
+    out.append('    local before = State(o, getters)')
+    for c in calls:
+        out.append('    %s' % c)
+        out.append('    SameState(before, State(o, getters), %s)' % lua_string(c))
+    out.append('end)')
+
+
+def normalise(value):
+    value = value.strip()
+    if value in ('NULL', 'nil', '0x0'):
+        return 'nil'
+    try:
+        number = float(int(value, 0)) if re.match(r'^-?(0x)?[0-9a-fA-F]+$', value) else float(value.rstrip('fF'))
+        return repr(number)
+    except ValueError:
+        return value
+
+
+def default_cases(forms, cases, out, reached):
+    for owner, name, index, value in cases['default']:
+        block = forms.get(owner, {})
+        candidates = [f for f in block.get(name, []) if len(f.params) >= index and f.params[index - 1].default]
+        title = '%s:%s argument %d defaults to %s' % (owner, name, index, value)
+        out.append('Test(%s, function()' % lua_string(title))
+        if not candidates:
+            out.append('    error("the package declares no default there")')
+            out.append('end)')
+            continue
+        form = candidates[0]
+        out.append('    AssertEqual(%s, %s, "the package\'s default")'
+                   % (lua_string(normalise(form.params[index - 1].default)), lua_string(normalise(value))))
+        getter = getter_for(owner, name, block, cases)
+        gforms = [g for g in block.get(getter, []) if not g.params] if getter else []
+        if gforms and all(p.kind in SIMPLE or p.kind in VALUE_CLASSES for p in form.params[:index - 1]):
+            args = [value_of(p, 0, i) for i, p in enumerate(form.params[:index - 1])]
+            out.append('    local o = Fresh("%s")' % owner)
+            out.append('    %s' % self_call(owner, form, name, args + [value]))
+            out.append('    local given = {%s}' % self_call(owner, gforms[0], getter, []))
+            out.append('    %s' % self_call(owner, form, name, [value_of(p, 1, i) for i, p in enumerate(form.params[:index])]))
+            out.append('    %s' % self_call(owner, form, name, args))
+            out.append('    Same({%s}, given, "left out")' % self_call(owner, gforms[0], getter, []))
+        out.append('end)')
+        reached.setdefault((owner, name), 'default')
+
+
+PRELUDE = '''
+-- Flattens values to numbers, booleans and strings (a vector gives its components).
+local function flat(values)
+    local out = {}
+    for _, v in ipairs(values) do
+        if type(v) == "userdata" and tolua.type(v) == "Vector" then
+            out[#out + 1] = v.x; out[#out + 1] = v.y; out[#out + 1] = v.z; out[#out + 1] = v.w
+        elseif type(v) == "userdata" and tolua.type(v) == "Vector3" then
+            out[#out + 1] = v.x; out[#out + 1] = v.y; out[#out + 1] = v.z
+        else
+            out[#out + 1] = v
+        end
+    end
+    return out
+end
+
+local function show(list)
+    local parts = {}
+    for i, v in ipairs(list) do parts[i] = tostring(v) end
+    return "(" .. table.concat(parts, ", ") .. ")"
+end
+
+-- The getter's results begin with the values given, in order (numbers within a 32-bit
+-- float's step).
+function Same(got, given, what)
+    local g, w = flat(got), flat(given)
+    for i = 1, #w do
+        local ok = g[i] == w[i] or (type(g[i]) == "number" and type(w[i]) == "number" and
+                                    math.abs(g[i] - w[i]) <= 1e-6 * math.max(1, math.abs(w[i])))
+        if not ok then
+            error(what .. ": read back " .. show(g) .. ", expected " .. show(w), 2)
+        end
+    end
+end
+
+-- What the named getters read from the object, as one string per getter.
+function State(o, getters)
+    local state = {}
+    for _, name in ipairs(getters) do
+        local results = {pcall(o[name], o)}
+        state[name] = show(flat({select(2, unpack(results))}))
+    end
+    return state
+end
+
+function SameState(before, after, what)
+    for name, value in pairs(before) do
+        if after[name] ~= value then
+            error(what .. " changed " .. name .. ": " .. value .. " -> " .. after[name], 2)
+        end
+    end
+end
+'''
+
+
+def unreached_table(forms, reached, cases):
+    rows = []
+    for owner in sorted(forms):
+        for name in sorted(forms[owner]):
+            if (owner, name) in reached and not reached[(owner, name)].startswith('unreached'):
+                continue
+            if (owner, name) in cases['unreached']:
+                rows.append((owner, name, cases['unreached'][(owner, name)]))
+                continue
+            most = max(len(f.params) for f in forms[owner][name])
+            if most < 2:
+                continue
+            kinds = {p.kind for f in forms[owner][name] for p in f.params}
+            if kinds - set(SIMPLE) - set(VALUE_CLASSES):
+                reason = 'takes engine objects the round trip does not make'
+            else:
+                reason = 'no bound getter or probe reads its arguments back'
+            rows.append((owner, name, reason))
+    return rows
+
+
+def main():
+    if len(sys.argv) < 5 or len(sys.argv) % 2 == 0:
+        sys.exit(__doc__)
+    behaviour, output = sys.argv[1:3]
+    pairs = list(zip(sys.argv[3::2], sys.argv[4::2]))
+    body, declared_all, table = [], [], []
+    for snapshot, package_file in pairs:
+        package = os.path.splitext(os.path.basename(snapshot))[0]
+        forms = read_package(package_file)
+        declared = [line.split()[1] for line in open(snapshot, encoding='utf-8') if line.startswith('class ')]
+        declared_all += [c for c in declared if c not in declared_all]
+        classes = set(declared) | {'-'}
+        cases = read_cases(behaviour, package, classes)
+        reached = {}
+        body.append('-- %s' % package)
+        for owner in sorted(forms):
+            if owner not in classes:
+                continue
+            round_trip_cases(owner, forms[owner], cases, body, reached)
+            readonly_cases(owner, forms[owner], cases, body, reached)
+        default_cases(forms, cases, body, reached)
+        for title, code in cases['probe']:
+            body.append('Test(%s, function()\n    %s\nend)' % (lua_string(title), code))
+            owner, _, rest = title.partition(':')
+            reached[(owner, rest.split()[0] if rest.split() else '')] = 'probe'
+        table += [(package,) + row for row in unreached_table(forms, reached, cases)]
+    out = ['-- Generated by gen_behaviour.py from the package files and behaviour.txt; do not edit.',
+           gen_calls.PRELUDE.split('\n', 2)[2] % ', '.join(lua_string(c) for c in declared_all), PRELUDE]
+    out += body
+    out.append('Test("delete what new made", DeleteKept)')
+    with open(output, 'w', encoding='utf-8') as f:
+        f.write('\n'.join(out) + '\n')
+    with open(re.sub(r'\.lua$', '', output) + '_unreached.txt', 'w', encoding='utf-8') as f:
+        f.write('# The functions of two or more arguments, and the setters, that the behaviour cases do\n'
+                '# not reach, and why. Generated by gen_behaviour.py.\n')
+        for package, owner, name, reason in table:
+            f.write('%-18s %-40s %s\n' % (package, owner + ':' + name, reason))
+    print('%d behaviour cases; %d functions unreached (%s)' % (sum(1 for l in body if l.startswith('Test(')),
+                                                              len(table), re.sub(r'\.lua$', '', output) + '_unreached.txt'))
+
+
+if __name__ == '__main__':
+    main()
