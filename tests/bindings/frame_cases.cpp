@@ -212,3 +212,29 @@ TEST_F(BindingFrameTest, TablesWithAClassMetatableAreNoObjects) {
 }
 
 }  // namespace
+
+// Reading an argument leaves the stack as it was, whatever the argument is: the reader runs
+// inside every bound call, once per object argument.
+TEST_F(BindingFrameTest, ReadingAnArgumentLeavesTheStackAsItWas) {
+    Run("o = GetFrameObject() c = GetFrameChild() v = FrameValue(1, 2)");
+    struct Case {
+        const char* value;
+        const char* type;
+        bool object;  // read as a live object
+    };
+    const Case kCases[] = {
+        {"o", "FrameObject", true},        {"c", "FrameChild", true},  {"c", "FrameObject", true},  // through its bases
+        {"c", "const FrameObject", true},  {"o", "FrameChild", false}, {"v", "FrameObject", false},
+        {"setmetatable({}, FrameObject)", "FrameObject", false},       {"5", "FrameObject", false},
+        {"'text'", "FrameObject", false},  {"nil", "FrameObject", false},
+    };
+    lua_State* L = this->L();
+    for (const Case& c : kCases) {
+        const int top = lua_gettop(L);
+        ASSERT_EQ(luaL_dostring(L, (std::string("return ") + c.value).c_str()), 0) << c.value;
+        const void* read = LuaBindingReader{c.type}(L, top + 1, nullptr);
+        EXPECT_EQ(read != nullptr, c.object) << c.value << " as " << c.type;
+        EXPECT_EQ(lua_gettop(L), top + 1) << c.value << " as " << c.type << ": the stack grew or shrank";
+        lua_settop(L, top);
+    }
+}

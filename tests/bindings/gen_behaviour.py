@@ -63,20 +63,26 @@ def read_package(path):
         if re.match(r'^\s*};', line):
             owner = '-'
             continue
+        constructor = re.match(r'^\s*(\w+)\s*\((?P<params>[^)]*)\)\s*;', line)
         match = gen_calls.DECLARATION.match(line)
-        if not match or match.group('native').startswith('operator') or not match.group('ret').strip():
+        if constructor and constructor.group(1) == owner:
+            # A constructor's forms are new and new_local.
+            names, raw = ['new', 'new_local'], constructor.group('params')
+        elif match and not match.group('native').startswith('operator') and match.group('ret').strip():
+            names, raw = [match.group('name') or match.group('native')], match.group('params')
+        else:
             continue
-        name = match.group('name') or match.group('native')
-        index = seen.get((owner, name), 0)
-        seen[(owner, name)] = index + 1
-        form = forms[owner][name][index]
-        form.const = bool(re.search(r'\)\s*const\s*;', line))
-        raw = match.group('params').strip()
+        raw = raw.strip()
         raw = [p.strip() for p in raw.split(',')] if raw and raw != 'void' else []
-        for param, text in zip(form.params, raw):
-            param.integer = param_base(text) in INTEGER_TYPES
-            param.unsigned = param_base(text).startswith('unsigned') or param_base(text).startswith('uint')
-            param.default = text.split('=', 1)[1].strip() if '=' in text else None
+        for name in names:
+            index = seen.get((owner, name), 0)
+            seen[(owner, name)] = index + 1
+            form = forms[owner][name][index]
+            form.const = bool(re.search(r'\)\s*const\s*;', line))
+            for param, text in zip(form.params, raw):
+                param.integer = param_base(text) in INTEGER_TYPES
+                param.unsigned = param_base(text).startswith('unsigned') or param_base(text).startswith('uint')
+                param.default = text.split('=', 1)[1].strip() if '=' in text else None
     for block in forms.values():
         for fl in block.values():
             for f in fl:
@@ -115,7 +121,9 @@ def read_cases(path, package, classes):
         elif kind == 'on':
             cases['on'][(owner, name)] = ' '.join(words[3:])
         elif kind == 'default':
-            cases['default'].append((owner, name, int(words[3]), ' '.join(words[4:])))
+            # A constructor's default holds for both its forms.
+            for form_name in (['new', 'new_local'] if name == 'new' else [name]):
+                cases['default'].append((owner, form_name, words[3], ' '.join(words[4:])))
         elif kind == 'readonly':
             cases['readonly'].add((owner, name))
         elif kind == 'unreached':
@@ -266,7 +274,18 @@ def normalise(value):
 
 
 def default_cases(forms, cases, out, reached):
+    expanded = []
     for owner, name, index, value in cases['default']:
+        if index != '*':
+            expanded.append((owner, name, int(index), value))
+            continue
+        # Every defaulted number argument of every form.
+        indices = sorted({i + 1 for f in forms.get(owner, {}).get(name, []) for i, p in enumerate(f.params)
+                          if p.default and p.kind == 'number'})
+        if not indices:
+            expanded.append((owner, name, 1, value))
+        expanded += [(owner, name, i, value) for i in indices]
+    for owner, name, index, value in expanded:
         block = forms.get(owner, {})
         candidates = [f for f in block.get(name, []) if len(f.params) >= index and f.params[index - 1].default]
         title = '%s:%s argument %d defaults to %s' % (owner, name, index, value)
@@ -276,8 +295,9 @@ def default_cases(forms, cases, out, reached):
             out.append('end)')
             continue
         form = candidates[0]
-        out.append('    AssertEqual(%s, %s, "the package\'s default")'
-                   % (lua_string(normalise(form.params[index - 1].default)), lua_string(normalise(value))))
+        for f in candidates:
+            out.append('    AssertEqual(%s, %s, "the package\'s default")'
+                       % (lua_string(normalise(f.params[index - 1].default)), lua_string(normalise(value))))
         getter = getter_for(owner, name, block, cases)
         gforms = [g for g in block.get(getter, []) if not g.params] if getter else []
         if gforms and all(p.kind in SIMPLE or p.kind in VALUE_CLASSES for p in form.params[:index - 1]):
