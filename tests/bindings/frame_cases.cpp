@@ -238,3 +238,37 @@ TEST_F(BindingFrameTest, ReadingAnArgumentLeavesTheStackAsItWas) {
         lua_settop(L, top);
     }
 }
+
+// The class an object is pushed under: its own where that fits what it natively is, else
+// the static type; either way the stack is left as it was.
+TEST_F(BindingFrameTest, TheClassAnObjectIsPushedUnderLeavesTheStackAsItWas) {
+    struct Reporting : FrameObject {
+        const char* own = nullptr;
+        const char* native = nullptr;
+        const char* GetScriptClassName() const override { return own; }
+        const char* GetNativeScriptClassName() const override { return native; }
+    };
+    struct Case {
+        const char* own;
+        const char* native;
+        const char* type;
+        const char* pushedAs;
+    };
+    const Case kCases[] = {
+        {"FrameChild", "FrameChild", "FrameObject", "FrameChild"},  // a subclass it natively is
+        {"FrameObject", "FrameObject", "FrameObject", "FrameObject"},
+        {"FrameChild", "FrameObject", "FrameObject", "FrameObject"},  // a bound class it is not
+        {"NoSuchClass", "FrameObject", "FrameObject", "FrameObject"},  // unknown to the host
+        {"FrameValue", "FrameObject", "FrameObject", "FrameObject"},   // unrelated
+    };
+    lua_State* L = this->L();
+    for (const Case& c : kCases) {
+        auto* object = new Reporting();
+        object->own = c.own;
+        object->native = c.native;
+        const int top = lua_gettop(L);
+        EXPECT_STREQ(LuaBindingScriptClass(L, object, c.type), c.pushedAs) << c.own << " as " << c.type;
+        EXPECT_EQ(lua_gettop(L), top) << c.own << " as " << c.type << ": the stack grew or shrank";
+        object->Destroy();
+    }
+}

@@ -37,7 +37,7 @@ EXCLUDE = r'_fuzz$'
 KNOWN = [
     ('Entity:ReplicateAnimEnable no longer reaches a live entity', 'bindings/EntityBindings.cpp',
      'if (self) self->ReplicateAnimEnable(animIndex, progressIndex);',
-     'if (!self) self->ReplicateAnimEnable(animIndex, progressIndex);'),
+     'if (self && animIndex == progressIndex + 1000) self->ReplicateAnimEnable(animIndex, progressIndex);'),
     ('UITextBase:SetShadowPosition does nothing', 'bindings/manual/UI.cpp',
      '    self->SetShadowPosition(Vector(x, y, z, 0));\n', ''),
     ('Mesh:SetLocalColor rounds every byte one step low', 'bindings/EntityBindings.cpp',
