@@ -38,6 +38,11 @@ INTEGER_TYPES = {'int', 'unsigned int', 'unsigned', 'short', 'unsigned short', '
 # Value classes the round trip makes and reads component by component.
 VALUE_CLASSES = {'Vector': 4, 'Vector3': 3}
 SIMPLE = ('number', 'boolean', 'string')
+# Value classes made with distinct contents (read back whole by the flattening of Same).
+MADE = {
+    'Matrix': 'Made.Matrix(%s, %s, %s)',
+    'BoundingBox4': 'Made.Box(%s, %s, %s)',
+}
 
 
 def param_base(text):
@@ -98,24 +103,24 @@ def read_package(path):
 
 
 def read_cases(path, package, classes):
-    cases = {'pair': {}, 'value': {}, 'back': {}, 'ask': {}, 'on': {}, 'default': [], 'readonly': set(), 'unreached': {}, 'probe': []}
+    cases = {'helper': [], 'pair': {}, 'value': {}, 'back': {}, 'ask': {}, 'on': {}, 'default': [], 'readonly': set(), 'unreached': {}, 'unreached_names': {}, 'probe': []}
     for raw in open(path, encoding='utf-8'):
         line = raw.rstrip('\n')
         if line.lstrip().startswith('#') or not line.strip():
             continue
         words = line.split()
         kind = words[0]
-        if kind == 'probe':
+        if kind in ('probe', 'helper'):
             if words[1] != package:
                 continue
             head, code = line.split('|', 1)
-            cases['probe'].append((' '.join(head.split()[2:]), code.strip()))
+            cases[kind].append((' '.join(head.split()[2:]), code.strip()))
             continue
         if kind == 'constant' or len(words) < 3 or words[1] not in classes:
             continue
         owner, name = words[1], words[2]
         if kind == 'pair':
-            cases['pair'][(owner, name)] = words[3]
+            cases['pair'][(owner, name)] = ' '.join(words[3:])
         elif kind in ('value', 'back', 'ask'):
             cases[kind][(owner, name)] = [split_arguments(r) for r in ' '.join(words[3:]).split(';')]
         elif kind == 'on':
@@ -128,6 +133,7 @@ def read_cases(path, package, classes):
             cases['readonly'].add((owner, name))
         elif kind == 'unreached':
             cases['unreached'][(owner, name)] = ' '.join(words[3:])
+            cases['unreached_names'].setdefault((owner, name.split('/')[0]), ' '.join(words[3:]))
     return cases
 
 
@@ -156,24 +162,52 @@ def value_of(param, round_, position):
         return 'true' if (position + round_) % 2 == 0 else 'false'
     if param.kind == 'string':
         return '"v%d"' % k
+    if param.kind in MADE:
+        return MADE[param.kind] % tuple(repr((k + i) / 16.0) for i in range(MADE[param.kind].count('%')))
+    if param.kind not in VALUE_CLASSES:
+        return 'Fresh("%s")' % param.kind
     size = VALUE_CLASSES[param.kind]
     parts = [repr((k + i) / 16.0) for i in range(size)]
     return '%s:Instance(%s)' % (param.kind, ', '.join(parts))
 
 
-def round_trippable(form):
-    return all(p.kind in SIMPLE or p.kind in VALUE_CLASSES for p in form.params) and form.params
+def makeable(kind, classes):
+    """Whether the round trip can make an argument of the kind."""
+    return kind in SIMPLE or kind in VALUE_CLASSES or kind in classes
 
 
-def getter_for(owner, setter, block, cases):
-    if (owner, setter) in cases['pair']:
-        return cases['pair'][(owner, setter)]
-    if not setter.startswith('Set'):
+def round_trippable(form, classes):
+    return form.params and all(makeable(p.kind, classes) for p in form.params)
+
+
+def getter_for(owner, setter, block, cases, form):
+    """The getter's name in the class, a Lua function of the object (a "pair" line), or
+    None: SetX pairs with GetX, IsX or X, a Set inside a name with its Get (MPPropSetInt,
+    MPPropGetInt), and a form named with its argument count (SetLocalPosition3) as the
+    plain name."""
+    pair = case_of(cases, 'pair', owner, setter, form)
+    if pair:
+        return pair
+    if 'Set' not in setter:
         return None
-    base = setter[3:]
-    for name in ('Get' + base, 'Is' + base, base):
-        if name in block:
+    before, after = setter.split('Set', 1)
+    bases = [after, after.rstrip('0123456789')] if setter.startswith('Set') else []
+    names = [before + 'Get' + after] if before else []
+    for base in bases:
+        names += ['Get' + base, 'Is' + base, base]
+    for name in names:
+        if name and name in block:
             return name
+    return None
+
+
+def case_of(cases, kind, owner, setter, form):
+    """A per-setter line of the kind: for the form of these argument kinds (SetScale/number),
+    of that many arguments (SetScale/3), or for every form."""
+    kinds = ','.join(p.kind for p in form.params)
+    for key in ((owner, '%s/%s' % (setter, kinds)), (owner, '%s/%d' % (setter, len(form.params))), (owner, setter)):
+        if key in cases[kind]:
+            return cases[kind][key]
     return None
 
 
@@ -188,37 +222,51 @@ def lua_string(text):
     return gen_calls.lua_string(text)
 
 
-def round_trip_cases(owner, block, cases, out, reached):
+def round_trip_cases(owner, block, cases, out, reached, classes):
     for setter in sorted(block):
-        getter = getter_for(owner, setter, block, cases)
-        if not getter or getter not in block:
-            continue
-        if (owner, setter) in cases['unreached']:
-            reached.setdefault((owner, setter), 'unreached: ' + cases['unreached'][(owner, setter)])
-            continue
         for form in block[setter]:
-            if not round_trippable(form):
+            arity = len(form.params)
+            getter = getter_for(owner, setter, block, cases, form)
+            if not getter:
                 continue
-            # The getter form that takes the setter's leading arguments, fewest first.
-            gforms = [g for g in block[getter] if len(g.params) < len(form.params) and
-                      [p.kind for p in g.params] == [p.kind for p in form.params[:len(g.params)]]]
-            if not gforms:
+            if case_of(cases, 'unreached', owner, setter, form) is not None:
+                reached.setdefault((owner, setter), 'unreached')
                 continue
-            gform = min(gforms, key=lambda g: len(g.params))
-            lead = len(gform.params)
-            title = '%s:%s(%s) read back by %s' % (owner, setter, ', '.join(p.kind for p in form.params), getter)
+            if not round_trippable(form, classes):
+                continue
+            if getter in block:
+                # The getter form that takes the setter's leading arguments, fewest first.
+                gforms = [g for g in block[getter] if len(g.params) < arity and
+                          [p.kind for p in g.params] == [p.kind for p in form.params[:len(g.params)]]]
+                if not gforms:
+                    continue
+                gform = min(gforms, key=lambda g: len(g.params))
+                lead = len(gform.params)
+
+                def read(ask, gform=gform, getter=getter):
+                    return self_call(owner, gform, getter, ask)
+            else:
+                # A Lua function of the object ("." for the object itself).
+                lead = 0
+
+                def read(ask, getter=getter):
+                    return 'o' if getter == '.' else '(%s)(%s)' % (getter, ', '.join(['o'] + ask))
+            title = '%s:%s(%s) read back by %s' % (owner, setter, ', '.join(p.kind for p in form.params),
+                                                   getter if getter in block else 'the native side')
             out.append('Test(%s, function()' % lua_string(title))
-            out.append('    local o = %s' % cases['on'].get((owner, setter), 'Fresh("%s")' % owner))
+            out.append('    local o = %s' % (case_of(cases, 'on', owner, setter, form) or 'Fresh("%s")' % owner))
+            values, back, ask = (case_of(cases, k, owner, setter, form) for k in ('value', 'back', 'ask'))
             for round_ in (0, 1):
-                if (owner, setter) in cases['value']:
-                    args = cases['value'][(owner, setter)][round_]
-                else:
-                    args = [value_of(p, round_, i) for i, p in enumerate(form.params)]
-                back = cases['back'][(owner, setter)][round_] if (owner, setter) in cases['back'] else args[lead:]
-                out.append('    %s' % self_call(owner, form, setter, args))
-                ask = cases['ask'][(owner, setter)][round_] if (owner, setter) in cases['ask'] else args[:lead]
-                out.append('    Same({%s}, {%s}, %s)' % (self_call(owner, gform, getter, ask),
-                                                        ', '.join(back), lua_string('round %d' % (round_ + 1))))
+                # The arguments are made once, so objects compare as themselves.
+                made = values[round_] if values else [value_of(p, round_, i) for i, p in enumerate(form.params)]
+                args = ['a%d' % (i + 1) for i in range(len(made))]
+                out.append('    do')
+                out.append('        local %s = %s' % (', '.join(args), ', '.join(made)))
+                out.append('        %s' % self_call(owner, form, setter, args))
+                out.append('        Same({%s}, {%s}, %s)' % (read(ask[round_] if ask else args[:lead]),
+                                                            ', '.join(back[round_] if back else args[lead:]),
+                                                            lua_string('round %d' % (round_ + 1))))
+                out.append('    end')
             out.append('end)')
             reached[(owner, setter)] = 'round trip'
 
@@ -298,7 +346,7 @@ def default_cases(forms, cases, out, reached):
         for f in candidates:
             out.append('    AssertEqual(%s, %s, "the package\'s default")'
                        % (lua_string(normalise(f.params[index - 1].default)), lua_string(normalise(value))))
-        getter = getter_for(owner, name, block, cases)
+        getter = getter_for(owner, name, block, cases, form)
         gforms = [g for g in block.get(getter, []) if not g.params] if getter else []
         if gforms and all(p.kind in SIMPLE or p.kind in VALUE_CLASSES for p in form.params[:index - 1]):
             args = [value_of(p, 0, i) for i, p in enumerate(form.params[:index - 1])]
@@ -313,18 +361,39 @@ def default_cases(forms, cases, out, reached):
 
 
 PRELUDE = '''
--- Flattens values to numbers, booleans and strings (a vector gives its components).
+-- Values of the maths classes with distinct contents.
+Made = {}
+function Made.Matrix(x, y, z)
+    local m = Matrix:Instance()
+    m:LoadTranslation(x, y, z)
+    m.v[0].x = x * 2
+    return m
+end
+function Made.Box(x, y, z)
+    local b = BoundingBox4:Instance()
+    b:Set(Vector:Instance(-x, -y, -z, 0), Vector:Instance(x, y * 2, z * 3, 0))
+    return b
+end
+
+-- Flattens values to numbers, booleans, strings and engine objects (a vector gives its
+-- components, a matrix its rows, a box its corners).
 local function flat(values)
     local out = {}
-    for _, v in ipairs(values) do
-        if type(v) == "userdata" and tolua.type(v) == "Vector" then
-            out[#out + 1] = v.x; out[#out + 1] = v.y; out[#out + 1] = v.z; out[#out + 1] = v.w
-        elseif type(v) == "userdata" and tolua.type(v) == "Vector3" then
-            out[#out + 1] = v.x; out[#out + 1] = v.y; out[#out + 1] = v.z
+    local function add(v)
+        local kind = type(v) == "userdata" and tolua.type(v)
+        if kind == "Vector" or kind == "const Vector" then
+            add(v.x); add(v.y); add(v.z); add(v.w)
+        elseif kind == "Vector3" or kind == "const Vector3" then
+            add(v.x); add(v.y); add(v.z)
+        elseif kind == "Matrix" or kind == "const Matrix" then
+            for i = 0, 3 do add(v.v[i]) end
+        elseif kind == "BoundingBox4" or kind == "const BoundingBox4" then
+            add(v:GetMin()); add(v:GetMax())
         else
             out[#out + 1] = v
         end
     end
+    for i = 1, table.maxn(values) do add(values[i]) end
     return out
 end
 
@@ -338,7 +407,7 @@ end
 -- float's step).
 function Same(got, given, what)
     local g, w = flat(got), flat(given)
-    for i = 1, #w do
+    for i = 1, math.max(#w, table.maxn(w)) do
         local ok = g[i] == w[i] or (type(g[i]) == "number" and type(w[i]) == "number" and
                                     math.abs(g[i] - w[i]) <= 1e-6 * math.max(1, math.abs(w[i])))
         if not ok then
@@ -367,23 +436,36 @@ end
 '''
 
 
-def unreached_table(forms, reached, cases):
+def hand_written_callers(folder):
+    """{function name: [case files that call it]} of the hand-written Lua cases."""
+    callers = {}
+    for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
+        if name.endswith('.lua') and name != 'assert.lua':
+            text = open(os.path.join(folder, name), encoding='utf-8').read()
+            for called in set(re.findall(r'[:.](\w+)\s*\(', text)):
+                callers.setdefault(called, []).append(name)
+    return callers
+
+
+def unreached_table(forms, reached, cases, classes, callers):
     rows = []
     for owner in sorted(forms):
         for name in sorted(forms[owner]):
-            if (owner, name) in reached and not reached[(owner, name)].startswith('unreached'):
+            if (owner, name) in reached and reached[(owner, name)] != 'unreached':
                 continue
-            if (owner, name) in cases['unreached']:
-                rows.append((owner, name, cases['unreached'][(owner, name)]))
-                continue
-            most = max(len(f.params) for f in forms[owner][name])
-            if most < 2:
-                continue
-            kinds = {p.kind for f in forms[owner][name] for p in f.params}
-            if kinds - set(SIMPLE) - set(VALUE_CLASSES):
-                reason = 'takes engine objects the round trip does not make'
+            if (owner, name) in cases['unreached_names']:
+                reason = cases['unreached_names'][(owner, name)]
             else:
-                reason = 'no bound getter or probe reads its arguments back'
+                if max(len(f.params) for f in forms[owner][name]) < 2:
+                    continue
+                kinds = sorted({p.kind for f in forms[owner][name] for p in f.params
+                                if not makeable(p.kind, classes)})
+                if kinds:
+                    reason = 'takes %s, which no case makes' % ', '.join(kinds)
+                else:
+                    reason = 'no bound getter or probe reads its arguments back'
+            if name in callers:
+                reason += ' (called by %s)' % ', '.join(callers[name])
             rows.append((owner, name, reason))
     return rows
 
@@ -394,6 +476,7 @@ def main():
     behaviour, output = sys.argv[1:3]
     pairs = list(zip(sys.argv[3::2], sys.argv[4::2]))
     body, declared_all, table = [], [], []
+    callers = hand_written_callers(os.path.join(os.path.dirname(os.path.abspath(behaviour)), 'lua'))
     for snapshot, package_file in pairs:
         package = os.path.splitext(os.path.basename(snapshot))[0]
         forms = read_package(package_file)
@@ -403,17 +486,19 @@ def main():
         cases = read_cases(behaviour, package, classes)
         reached = {}
         body.append('-- %s' % package)
+        for title, code in cases['helper']:
+            body.append('-- %s\n%s' % (title, code))
         for owner in sorted(forms):
             if owner not in classes:
                 continue
-            round_trip_cases(owner, forms[owner], cases, body, reached)
+            round_trip_cases(owner, forms[owner], cases, body, reached, set(declared_all))
             readonly_cases(owner, forms[owner], cases, body, reached)
         default_cases(forms, cases, body, reached)
         for title, code in cases['probe']:
             body.append('Test(%s, function()\n    %s\nend)' % (lua_string(title), code))
             owner, _, rest = title.partition(':')
             reached[(owner, rest.split()[0] if rest.split() else '')] = 'probe'
-        table += [(package,) + row for row in unreached_table(forms, reached, cases)]
+        table += [(package,) + row for row in unreached_table(forms, reached, cases, set(declared_all), callers)]
     out = ['-- Generated by gen_behaviour.py from the package files and behaviour.txt; do not edit.',
            gen_calls.PRELUDE.split('\n', 2)[2] % ', '.join(lua_string(c) for c in declared_all), PRELUDE]
     out += body
