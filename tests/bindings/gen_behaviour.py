@@ -84,6 +84,7 @@ def read_package(path):
             seen[(owner, name)] = index + 1
             form = forms[owner][name][index]
             form.const = bool(re.search(r'\)\s*const\s*;', line))
+            form.const_view = bool(match and re.match(r'^\s*const\b', match.group('ret')) and '&' in match.group('ret'))
             for param, text in zip(form.params, raw):
                 param.integer = param_base(text) in INTEGER_TYPES
                 param.unsigned = param_base(text).startswith('unsigned') or param_base(text).startswith('uint')
@@ -93,6 +94,8 @@ def read_package(path):
             for f in fl:
                 if not hasattr(f, 'const'):
                     f.const = False
+                if not hasattr(f, 'const_view'):
+                    f.const_view = False
                 for p in f.params:
                     for attr in ('integer', 'unsigned'):
                         if not hasattr(p, attr):
@@ -310,6 +313,25 @@ def readonly_cases(owner, block, cases, out, reached):
     out.append('end)')
 
 
+def view_cases(owner, block, out, reached):
+    """A maths value a function answers by constant reference is the script's copy:
+    changing it leaves what the function answers next unchanged."""
+    if owner == '-':
+        return
+    lines = []
+    for name in sorted(block):
+        for form in block[name]:
+            if form.static or form.params or not form.const_view or form.result not in ('Vector', 'Matrix', 'BoundingBox4'):
+                continue
+            lines.append('    Unchanged(o, %s)' % lua_string(name))
+            reached.setdefault((owner, name), 'read-only')
+    if lines:
+        out.append('Test(%s, function()' % lua_string(owner + ': changing a constant result leaves the object unchanged'))
+        out.append('    local o = Fresh("%s")' % owner)
+        out += lines
+        out.append('end)')
+
+
 def normalise(value):
     value = value.strip()
     if value in ('NULL', 'nil', '0x0'):
@@ -416,6 +438,22 @@ function Same(got, given, what)
     end
 end
 
+-- Changes the value the named function answers (a copy the script holds), then asks again:
+-- the answer is what it was.
+function Unchanged(o, name)
+    local before = State(o, {name})
+    local v = o[name](o)
+    local kind = tolua.type(v):gsub("^const ", "")
+    if kind == "Vector" then
+        pcall(function() v.x = v.x + 100; v.w = v.w - 100 end)
+    elseif kind == "Matrix" then
+        pcall(function() v.v[0].x = v.v[0].x + 100; v.v[3].z = v.v[3].z - 100 end)
+    elseif kind == "BoundingBox4" then
+        pcall(function() v:Expand(Vector:Instance(1000, -1000, 1000, 0)) end)
+    end
+    SameState(before, State(o, {name}), name .. "'s answer, changed by the script")
+end
+
 -- What the named getters read from the object, as one string per getter.
 function State(o, getters)
     local state = {}
@@ -493,6 +531,7 @@ def main():
                 continue
             round_trip_cases(owner, forms[owner], cases, body, reached, set(declared_all))
             readonly_cases(owner, forms[owner], cases, body, reached)
+            view_cases(owner, forms[owner], body, reached)
         default_cases(forms, cases, body, reached)
         for title, code in cases['probe']:
             body.append('Test(%s, function()\n    %s\nend)' % (lua_string(title), code))
