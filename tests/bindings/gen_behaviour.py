@@ -42,6 +42,7 @@ SIMPLE = ('number', 'boolean', 'string')
 MADE = {
     'Matrix': 'Made.Matrix(%s, %s, %s)',
     'BoundingBox4': 'Made.Box(%s, %s, %s)',
+    'SimpleGUID': 'Made.GUID()',
 }
 
 
@@ -391,6 +392,11 @@ function Made.Matrix(x, y, z)
     m.v[0].x = x * 2
     return m
 end
+function Made.GUID()
+    local g = SimpleGUID:Instance()
+    g:Generate()
+    return g
+end
 function Made.Box(x, y, z)
     local b = BoundingBox4:Instance()
     b:Set(Vector:Instance(-x, -y, -z, 0), Vector:Instance(x, y * 2, z * 3, 0))
@@ -411,6 +417,8 @@ local function flat(values)
             for i = 0, 3 do add(v.v[i]) end
         elseif kind == "BoundingBox4" or kind == "const BoundingBox4" then
             add(v:GetMin()); add(v:GetMax())
+        elseif kind == "SimpleGUID" or kind == "const SimpleGUID" then
+            add(v:ToStringUnsafe())
         else
             out[#out + 1] = v
         end
@@ -515,11 +523,14 @@ def main():
     pairs = list(zip(sys.argv[3::2], sys.argv[4::2]))
     body, declared_all, table = [], [], []
     callers = hand_written_callers(os.path.join(os.path.dirname(os.path.abspath(behaviour)), 'lua'))
+    declared_of = {}
+    for snapshot, _ in pairs:
+        declared_of[snapshot] = [line.split()[1] for line in open(snapshot, encoding='utf-8') if line.startswith('class ')]
+        declared_all += [c for c in declared_of[snapshot] if c not in declared_all]
     for snapshot, package_file in pairs:
         package = os.path.splitext(os.path.basename(snapshot))[0]
         forms = read_package(package_file)
-        declared = [line.split()[1] for line in open(snapshot, encoding='utf-8') if line.startswith('class ')]
-        declared_all += [c for c in declared if c not in declared_all]
+        declared = declared_of[snapshot]
         classes = set(declared) | {'-'}
         cases = read_cases(behaviour, package, classes)
         reached = {}
