@@ -1,26 +1,30 @@
 #!/usr/bin/env python3
-"""Writes the behaviour cases of one binding package: what its bound functions do, not
+"""Writes the behaviour cases of the binding packages: what their bound functions do, not
 only that they answer (gen_calls.py does that).
 
-From the package file's declarations and the registration snapshot's classes, and the
-cases of behaviour.txt, the script checks for every class of the package:
-  * round trips: each setter (SetX, paired with GetX or IsX, or a "pair" line) takes two
-    sets of distinct values in turn, and its getter gives each back in order. A getter
-    that takes the setter's leading arguments (an index, a name) is called with them and
-    gives back the rest. Numbers are chosen exact in a 32-bit float, integers for integer
-    parameters, and booleans alternate, so a swapped, dropped or rounded argument, a
-    setter that does nothing and a getter that reads the wrong field all show;
+From each package file's declarations, its registration snapshot's classes and the cases
+of behaviour.txt, the script checks for every class:
+  * round trips: each setter (SetX with GetX, IsX or X; a Set inside a name with its Get,
+    MPPropSetInt with MPPropGetInt; a form named with its argument count, SetScale3, as
+    SetScale; or a "pair" line, whose getter may be a Lua function reading the native
+    side) takes two sets of distinct values in turn, and its getter gives each back in
+    order. A getter that takes the setter's leading arguments (an index, a name) is
+    called with them and gives back the rest. Numbers are exact in a 32-bit float,
+    integers for integer parameters, booleans alternate, objects are fresh ones and maths
+    values have distinct contents, so a swapped, dropped or rounded argument, a setter
+    that does nothing and a getter that reads the wrong field all show;
   * defaults: for each "default" line, the package's default is the one listed, and
     where the function is a setter with a getter, leaving the argument out gives what
     passing the listed value gives;
   * read-only functions: every const method of the class, called with valid arguments,
-    leaves what the class's getters read unchanged;
+    leaves what the class's getters read unchanged, and a maths value answered by
+    constant reference is the script's copy;
   * probes: the "probe" lines, which read a function's effect back through the native
-    side (the runner's Fixture tables) where no bound getter does.
+    side (the runner's Fixture and Peek tables) where no bound getter does.
 A setter the round trip cannot reach is named with its reason by an "unreached" line;
-every other function of two or more arguments that no round trip or probe reaches is
-listed with its reason in the generated table (OUTPUT with .lua replaced by
-_unreached.txt), which the build writes beside the script.
+every other function of two or more arguments that no round trip, default or probe
+reaches is listed with its reason (and the hand-written cases that call it) in the
+generated table beside the script (OUTPUT with .lua replaced by _unreached.txt).
 
 usage: gen_behaviour.py BEHAVIOUR.txt OUTPUT.lua SNAPSHOT.txt PACKAGE.pkg [SNAPSHOT.txt PACKAGE.pkg ...]
 All the packages' cases go to one script, run by one test.
@@ -300,10 +304,12 @@ def readonly_cases(owner, block, cases, out, reached):
             if not all(p.kind in SIMPLE or p.kind in VALUE_CLASSES for p in form.params):
                 continue
             args = [value_of(p, 0, i) for i, p in enumerate(form.params)]
-            calls.append(self_call(owner, form, name, args))
-            reached.setdefault((owner, name), 'read-only')
+            calls.append((name, self_call(owner, form, name, args)))
     if not calls or not getters:
         return
+    for name, _ in calls:
+        reached.setdefault((owner, name), 'read-only')
+    calls = [c for _, c in calls]
     out.append('Test(%s, function()' % lua_string(owner + ': read-only functions leave the object unchanged'))
     out.append('    local o = Fresh("%s")' % owner)
     out.append('    local getters = {%s}' % ', '.join(lua_string(g) for g in getters))
