@@ -128,7 +128,7 @@ _SPECIFIED = None
 
 def specified(owner, code, at, value):
     """Whether behaviour.txt gives the default of the package declaration's argument that
-    ends at `at` (the Parts' list of defaults): those a wrong value would contradict."""
+    ends at `at` (the defaults scripts rely on): those a wrong value would contradict."""
     global _SPECIFIED
     if _SPECIFIED is None:
         _SPECIFIED = set()
