@@ -212,3 +212,63 @@ TEST_F(BindingFrameTest, TablesWithAClassMetatableAreNoObjects) {
 }
 
 }  // namespace
+
+// Reading an argument leaves the stack as it was, whatever the argument is: the reader runs
+// inside every bound call, once per object argument.
+TEST_F(BindingFrameTest, ReadingAnArgumentLeavesTheStackAsItWas) {
+    Run("o = GetFrameObject() c = GetFrameChild() v = FrameValue(1, 2)");
+    struct Case {
+        const char* value;
+        const char* type;
+        bool object;  // read as a live object
+    };
+    const Case kCases[] = {
+        {"o", "FrameObject", true},        {"c", "FrameChild", true},  {"c", "FrameObject", true},  // through its bases
+        {"c", "const FrameObject", true},  {"o", "FrameChild", false}, {"v", "FrameObject", false},
+        {"setmetatable({}, FrameObject)", "FrameObject", false},       {"5", "FrameObject", false},
+        {"'text'", "FrameObject", false},  {"nil", "FrameObject", false},
+    };
+    lua_State* L = this->L();
+    for (const Case& c : kCases) {
+        const int top = lua_gettop(L);
+        ASSERT_EQ(luaL_dostring(L, (std::string("return ") + c.value).c_str()), 0) << c.value;
+        const void* read = LuaBindingReader{c.type}(L, top + 1, nullptr);
+        EXPECT_EQ(read != nullptr, c.object) << c.value << " as " << c.type;
+        EXPECT_EQ(lua_gettop(L), top + 1) << c.value << " as " << c.type << ": the stack grew or shrank";
+        lua_settop(L, top);
+    }
+}
+
+// The class an object is pushed under: its own where that fits what it natively is, else
+// the static type; either way the stack is left as it was.
+TEST_F(BindingFrameTest, TheClassAnObjectIsPushedUnderLeavesTheStackAsItWas) {
+    struct Reporting : FrameObject {
+        const char* own = nullptr;
+        const char* native = nullptr;
+        const char* GetScriptClassName() const override { return own; }
+        const char* GetNativeScriptClassName() const override { return native; }
+    };
+    struct Case {
+        const char* own;
+        const char* native;
+        const char* type;
+        const char* pushedAs;
+    };
+    const Case kCases[] = {
+        {"FrameChild", "FrameChild", "FrameObject", "FrameChild"},  // a subclass it natively is
+        {"FrameObject", "FrameObject", "FrameObject", "FrameObject"},
+        {"FrameChild", "FrameObject", "FrameObject", "FrameObject"},  // a bound class it is not
+        {"NoSuchClass", "FrameObject", "FrameObject", "FrameObject"},  // unknown to the host
+        {"FrameValue", "FrameObject", "FrameObject", "FrameObject"},   // unrelated
+    };
+    lua_State* L = this->L();
+    for (const Case& c : kCases) {
+        auto* object = new Reporting();
+        object->own = c.own;
+        object->native = c.native;
+        const int top = lua_gettop(L);
+        EXPECT_STREQ(LuaBindingScriptClass(L, object, c.type), c.pushedAs) << c.own << " as " << c.type;
+        EXPECT_EQ(lua_gettop(L), top) << c.own << " as " << c.type << ": the stack grew or shrank";
+        object->Destroy();
+    }
+}

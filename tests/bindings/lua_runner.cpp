@@ -13,7 +13,8 @@
 // program prints every failure, then "N passed, N failed", and exits non-zero when a case
 // failed, a file did not run, or no case ran.
 //
-// The table Runner (RunnerNatives.h) gives the cases what a script cannot see by itself.
+// The table Runner (RunnerNatives.h) gives the cases what a script cannot see by itself;
+// the table Peek (BehaviourProbes.h) the native state the behaviour cases read.
 #include <lua.hpp>
 
 #include <cstdio>
@@ -21,6 +22,7 @@
 #include <memory>
 #include <string>
 
+#include "BehaviourProbes.h"
 #include "EntityFixture.h"
 #include "GameFixture.h"
 #include "MultiplayerFixture.h"
@@ -70,6 +72,7 @@ int Run(const std::filesystem::path& assertFolder, const std::filesystem::path& 
     gRunnerDelegate = std::make_unique<PCMacGameDelegate>(MultiplayerFixtureServices());
     gRunnerDelegate->RegisterBindings();
     OpenGameFixture(L);
+    OpenBehaviourProbes(L);
     if (!RunFile(assertFolder / "assert.lua", "runner") || !RunFile(script, "cases")) return 1;
 
     lua_getglobal(L, "RunTests");

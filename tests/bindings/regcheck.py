@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
-"""Checks a generated binding package against its manifest.
+"""Checks a generated binding package against its stored registration snapshot.
 
 Reads the registration calls of the package's open function from the generated C++
 (type names, classes with base and collector, modules, functions, variables, arrays,
-constants), in order, and compares them with the manifest, which lists the same
-registrations as transcribed from the package's table. Any difference fails.
+constants), in order, and compares them with the snapshot that --update wrote from the
+same unit. Any difference fails the build: a change to a package file shows as a change
+of its snapshot, reviewed with the change (run the printed --update command to take it).
+The snapshots are the one list of bound names the binding tests read (gen_calls.py,
+gen_behaviour.py); nobody edits them by hand.
 
-Manifest lines (blank lines and '#' comments ignored):
+Snapshot lines (blank lines and '#' comments ignored):
     type NAME
     class NAME BASE|- collector|none
     begin NAME|-          (a module or class body; '-' for the global module)
@@ -14,9 +17,10 @@ Manifest lines (blank lines and '#' comments ignored):
     function NAME
     variable NAME rw|ro
     array NAME rw|ro
-    constant NAME VALUE   (NAME alone when the generated value is a name, not a literal)
-                          (a VALUE given for a name is checked by the call script, not here)
-usage: regcheck.py GENERATED.cpp MANIFEST.txt
+    constant NAME VALUE   (NAME alone when the generated value is a name, not a literal;
+                           such values are checked by the call script, from behaviour.txt)
+usage: regcheck.py GENERATED.cpp SNAPSHOT.txt [--update] [STAMP]
+  --update writes the snapshot; STAMP, when given, is touched after a match.
 """
 import re
 import sys
@@ -105,26 +109,38 @@ def manifest(text):
     return out
 
 
+HEADER = """# The registrations of the generated package, in order. Written by
+#   regcheck.py GENERATED.cpp THIS_FILE --update
+# from the generated unit; do not edit.
+"""
+
+
 def main():
-    if len(sys.argv) != 3:
+    args = [a for a in sys.argv[1:] if a != '--update']
+    if len(args) not in (2, 3):
         print(__doc__)
         return 2
-    with open(sys.argv[1]) as f:
+    with open(args[0]) as f:
         found = registrations(f.read())
-    with open(sys.argv[2]) as f:
-        expected = manifest(f.read())
-    # The empty base name is written '-' in both.
+    # The empty base name is written '-'.
     found = [re.sub(r'^class (\S+) (\S*) ', lambda m: 'class %s %s ' % (m.group(1), m.group(2) or '-'), l)
              for l in found]
-    # A value the manifest gives for a constant generated as a name is the call script's.
-    named = {l for l in found if l.startswith('constant ') and len(l.split()) == 2}
-    expected = [' '.join(l.split()[:2]) if ' '.join(l.split()[:2]) in named else l for l in expected]
+    if '--update' in sys.argv:
+        with open(args[1], 'w') as f:
+            f.write(HEADER + '\n'.join(found) + '\n')
+        print('%s: %d registrations written' % (args[1], len(found)))
+        return 0
+    with open(args[1]) as f:
+        expected = manifest(f.read())
     if found == expected:
-        print('%d registrations match' % len(found))
+        if len(args) == 3:
+            open(args[2], 'w').close()
         return 0
     import difflib
-    for line in difflib.unified_diff(expected, found, 'manifest', 'generated', lineterm='', n=2):
+    print('%s: the registrations of %s differ from the snapshot' % (args[1], args[0]))
+    for line in difflib.unified_diff(expected, found, 'snapshot', 'generated', lineterm='', n=2):
         print(line)
+    print('If the change is meant, take it with:\n  %s %s %s %s --update' % (sys.executable, sys.argv[0], args[0], args[1]))
     return 1
 
 
