@@ -691,6 +691,9 @@ TEST_F(ProgramTest, InProcessTheMainScriptPresentsItsScreensAndItsStartButtonCli
     const Vector at = menu->UIPointToScreenPoint(Vector(middle.x, middle.y, 0, 0), uint32_t(client.Width()),
                                                  uint32_t(client.Height()));
     EXPECT_FALSE(log.Contains("Sample: Start pressed"));
+    // The press reaches the button once the render side has published the menu's hit
+    // candidates; the script says so when its own hit test finds the button.
+    EXPECT_TRUE(passUntil([&] { return log.Contains("Menu: StartButton at"); }, 30)) << "the button is never hit";
     // Each event is taken in by the Game's next ticks; the menu blends out over game time
     // before it hides.
     for (wnd::EventKind kind : {wnd::EventKind::MouseMove, wnd::EventKind::ButtonDown, wnd::EventKind::ButtonUp}) {
