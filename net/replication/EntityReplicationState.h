@@ -124,6 +124,8 @@ struct EntityPassMarks {
     uint64_t entitiesInPass[kMultiplayerIdCount / 64] = {};
     uint64_t entitiesInPacket[kMultiplayerIdCount / 64] = {};
     uint64_t slotsInPacket[kDictionarySlots / 64] = {};
+    // New entities whose parent could not go before them in this packet.
+    uint64_t entitiesHeldInPacket[kMultiplayerIdCount / 64] = {};
 };
 
 class EntityPassWriter {
@@ -170,7 +172,7 @@ private:
     PeerEntityView& peer;
     EntityPassMarks& marks;
     GamePacket& packet;
-    uint32_t depth = 0;
+    uint64_t onPath[kMultiplayerIdCount / 64] = {};  // the entities the current walk is writing
     uint32_t entityWriteCalls = 0;
     uint64_t dependenciesWalked[kMultiplayerIdCount / 64] = {};  // by WriteDependenciesThatFit
     std::vector<Undo> undo;
