@@ -53,6 +53,9 @@ struct PeerEntityEntry {
     uint8_t slotSent = 0;             // host: the dictionary slot last sent with a create
     uint8_t lastReceivedCounter = 0;  // client
     uint8_t createReceived = 0;       // client: a create came, with lastReceivedCounter
+    // Client: the packet (its id counted on past the wrap, PeerSyncRecord) whose record of
+    // this id was taken last; 0 for none.
+    uint64_t recordPacket = 0;
 };
 
 class EntityReplicationStates {
