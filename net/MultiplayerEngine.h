@@ -325,13 +325,13 @@ private:
                            bool (*write)(GamePacket& packet, const void* item), const void* item);
     void HandleAcknowledgement(PeerSyncRecord& peer, uint16_t packetId);
     // Client: the received packet's creates whose template slot neither we nor the packet hold.
-    uint32_t CreatesAwaitingTheirSlot(const PeerSyncRecord& peer) const;
+    uint32_t CreatesAwaitingTheirSlot(const PeerSyncRecord& peer, uint64_t packetNumber) const;
     void BindHistoryHead(PeerSyncRecord& peer);
     bool WriteCall(PeerSyncRecord& peer, PeerSendPass& pass, EntityPassWriter* entities, const OutgoingCall& call);
 
     // ---- Entity replication (network thread; MultiplayerEngine_Replication.cpp) ----
     void ApplyEntityRecord(const EntityRecord& record);
-    void ReceiveEntityRecord(PeerSyncRecord& peer, EntityRecord& record, int64_t localTime);
+    void ReceiveEntityRecord(PeerSyncRecord& peer, EntityRecord& record, int64_t localTime, uint64_t packetNumber);
     void ScrubEntityArgs(uint16_t id);
     void TryToReleaseAllEntityStates();
     void PushEntityRecord(const EntityRecord& record);

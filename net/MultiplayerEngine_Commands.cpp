@@ -37,8 +37,11 @@ const MultiplayerEngine::CommandHandler MultiplayerEngine::kCommandHandlers[NETC
 };
 
 void MultiplayerEngine::HandleCommand(uint32_t id, CommandRingBuffer& ring) {
-    if (id < NETCMD_FIRST || id > NETCMD_LAST) return;
-    const auto handler = kCommandHandlers[id - NETCMD_FIRST];
+    // One unsigned comparison against the table itself: an id below the first wraps
+    // to a large index.
+    const uint32_t index = id - NETCMD_FIRST;
+    if (index >= sizeof kCommandHandlers / sizeof kCommandHandlers[0]) return;
+    const auto handler = kCommandHandlers[index];
     (this->*handler)(ring);
 }
 

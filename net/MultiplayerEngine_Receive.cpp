@@ -84,8 +84,10 @@ void MultiplayerEngine::ReceivePacket(PeerSyncRecord* peerRecord, const uint8_t*
     // and texts included) and unacknowledged, so the host sends all of it again, the
     // slot with it. Applying the rest would, for one, run a reliable call sent with the
     // create before its entity exists here, and that call never comes again.
+    // The packet's place among the peer's packets, past the 16-bit wrap of its id.
+    const uint64_t number = UnwrapPacketId(peer.newestPacket, packet.packetId);
     if (netMode == NETMODE_CLIENT) {
-        const uint32_t awaiting = CreatesAwaitingTheirSlot(peer);
+        const uint32_t awaiting = CreatesAwaitingTheirSlot(peer, number);
         if (awaiting) {
             gLog.Print(LogSeverity::Information, LogCategory::Multiplayer,
                        "Packet:%d not acknowledged: %u creates wait for their template slot", int(packet.packetId), unsigned(awaiting));
@@ -149,7 +151,8 @@ void MultiplayerEngine::ReceivePacket(PeerSyncRecord* peerRecord, const uint8_t*
             std::memcpy(g.bytes, guid.data(), 16);
             replication.WriteDictionaryEntry(slot, g);
         }
-        for (EntityRecord& r : received.entities) ReceiveEntityRecord(peer, r, local);
+        for (EntityRecord& r : received.entities) ReceiveEntityRecord(peer, r, local, number);
+        peer.newestPacket = std::max(peer.newestPacket, number);
     }
     if (netMode == NETMODE_HOST)
         for (uint16_t id : received.acks) HandleAcknowledgement(peer, id);
@@ -191,12 +194,13 @@ void MultiplayerEngine::ReceivePacket(PeerSyncRecord* peerRecord, const uint8_t*
     }
 }
 
-uint32_t MultiplayerEngine::CreatesAwaitingTheirSlot(const PeerSyncRecord& peer) const {
+uint32_t MultiplayerEngine::CreatesAwaitingTheirSlot(const PeerSyncRecord& peer, uint64_t packetNumber) const {
     uint64_t inPacket[kDictionarySlots / 64] = {};
     for (const auto& entry : received.dictionary) inPacket[entry.first / 64] |= uint64_t(1) << (entry.first % 64);
     uint32_t awaiting = 0;
     for (const EntityRecord& r : received.entities) {
         if (r.multiplayerId >= kNoMultiplayerId || ((inPacket[r.dictionarySlot / 64] >> (r.dictionarySlot % 64)) & 1)) continue;
+        if (packetNumber <= peer.entities[r.multiplayerId].recordPacket) continue;  // stale: dropped whole
         if (CreateAwaitsDictionary(peer.entities[r.multiplayerId], r, replication)) ++awaiting;
     }
     return awaiting;

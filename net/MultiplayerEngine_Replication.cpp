@@ -28,13 +28,24 @@ void MultiplayerEngine::PushEntityRecord(const EntityRecord& record) {
     EndCallback();
 }
 
-void MultiplayerEngine::ReceiveEntityRecord(PeerSyncRecord& peer, EntityRecord& record, int64_t localTime) {
+void MultiplayerEngine::ReceiveEntityRecord(PeerSyncRecord& peer, EntityRecord& record, int64_t localTime, uint64_t packetNumber) {
     if (netMode != NETMODE_CLIENT) return;
     if (record.multiplayerId >= kNoMultiplayerId) {
         gLog.Warning(LogCategory::Multiplayer, "ReceiveEntityRecord - dropping record for id %u", unsigned(record.multiplayerId));
         return;
     }
     PeerEntityEntry& entry = peer.entities[record.multiplayerId];
+    // Packets of one host frame are all taken, in the order they come. A record from a
+    // packet older than the one whose record of this id was taken last is stale: the
+    // later record holds all it says (each is built against what we acknowledged before
+    // it was sent), and taken after it, an old copy would bring back a value, or create
+    // again, or destroy, an entity of the id that has since ended or is another one.
+    if (packetNumber <= entry.recordPacket) {
+        gLog.Print(LogSeverity::Information, LogCategory::Multiplayer, "ReceiveEntityRecord - stale record for id %u dropped",
+                   unsigned(record.multiplayerId));
+        return;
+    }
+    entry.recordPacket = packetNumber;
     if (!FilterReceivedEntityRecord(entry, record, replication)) return;
     record.localTime = static_cast<uint64_t>(localTime);
     if (record.flags & ENTITYRECORD_DESTROY) ScrubEntityArgs(record.multiplayerId);

@@ -74,6 +74,7 @@ bool MultiplayerEngine::FlushPacket(PeerSyncRecord& peer, PeerSendPass& pass) {
     BindHistoryHead(peer);
     for (uint64_t& w : pass.marks.entitiesInPacket) w = 0;
     for (uint64_t& w : pass.marks.slotsInPacket) w = 0;
+    for (uint64_t& w : pass.marks.entitiesHeldInPacket) w = 0;
     ++pass.packetsFlushed;
     return true;
 }

@@ -7,6 +7,17 @@ PeerSyncRecord::PeerSyncRecord(uint32_t id, int64_t counterNow)
     timeSync.Restart(counterNow);
 }
 
+uint64_t UnwrapPacketId(uint64_t newest, uint16_t id) {
+    constexpr int64_t kPeriod = 65535;  // ids skip 0
+    if (id == 0) id = 1;
+    if (newest == 0) return id;
+    int64_t step = (int64_t(id) - 1 - int64_t((newest - 1) % kPeriod)) % kPeriod;
+    if (step < 0) step += kPeriod;
+    if (step > kPeriod / 2) step -= kPeriod;
+    const int64_t count = int64_t(newest) + step;
+    return count < 1 ? 1 : uint64_t(count);
+}
+
 bool PeerSyncRecord::HasPendingEntities() const {
     for (uint64_t w : pendingEntities)
         if (w) return true;

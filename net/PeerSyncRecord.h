@@ -35,6 +35,10 @@ struct AckEntry {
 };
 
 
+// A packet id (1 to 65535, then 1 again) as a count that goes on past the wrap: the count
+// nearest `newest` (the count of the newest packet so far, 0 for none) with that id.
+uint64_t UnwrapPacketId(uint64_t newest, uint16_t id);
+
 struct PeerSyncRecord {
     explicit PeerSyncRecord(uint32_t peerId, int64_t counterNow);
 
@@ -43,6 +47,9 @@ struct PeerSyncRecord {
     uint32_t syncState = PLAYERSYNCSTATE_NONE;
     int64_t syncStartTime = 0;  // counter ticks
     uint16_t nextPacketId = 1;
+    // Client: the newest game packet taken from this peer, its 16-bit id counted on past
+    // the wrap (UnwrapPacketId); 0 before the first.
+    uint64_t newestPacket = 0;
     TimeSync timeSync;
     uint32_t framePackets = 0;
     uint32_t frameExpected = 0;

@@ -53,6 +53,9 @@ struct PeerEntityEntry {
     uint8_t slotSent = 0;             // host: the dictionary slot last sent with a create
     uint8_t lastReceivedCounter = 0;  // client
     uint8_t createReceived = 0;       // client: a create came, with lastReceivedCounter
+    // Client: the packet (its id counted on past the wrap, PeerSyncRecord) whose record of
+    // this id was taken last; 0 for none.
+    uint64_t recordPacket = 0;
 };
 
 class EntityReplicationStates {
@@ -124,6 +127,8 @@ struct EntityPassMarks {
     uint64_t entitiesInPass[kMultiplayerIdCount / 64] = {};
     uint64_t entitiesInPacket[kMultiplayerIdCount / 64] = {};
     uint64_t slotsInPacket[kDictionarySlots / 64] = {};
+    // New entities whose parent could not go before them in this packet.
+    uint64_t entitiesHeldInPacket[kMultiplayerIdCount / 64] = {};
 };
 
 class EntityPassWriter {
@@ -170,7 +175,7 @@ private:
     PeerEntityView& peer;
     EntityPassMarks& marks;
     GamePacket& packet;
-    uint32_t depth = 0;
+    uint64_t onPath[kMultiplayerIdCount / 64] = {};  // the entities the current walk is writing
     uint32_t entityWriteCalls = 0;
     uint64_t dependenciesWalked[kMultiplayerIdCount / 64] = {};  // by WriteDependenciesThatFit
     std::vector<Undo> undo;

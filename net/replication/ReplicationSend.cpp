@@ -9,9 +9,10 @@
 #include "net/replication/EntityReplicationState.h"
 
 namespace {
-// A parent chain or reference chain deeper than this is cut (the ids are bounded, so
-// only a loop could reach it).
+// WriteDependenciesThatFit's walk deeper than this is cut.
 constexpr uint32_t kMaxDependencyDepth = 64;
+
+bool Has(const uint64_t* words, uint32_t index) { return (words[index / 64] >> (index % 64)) & 1; }
 }  // namespace
 
 bool EntityPassWriter::NeedsCreation(uint16_t id) const {
@@ -21,20 +22,31 @@ bool EntityPassWriter::NeedsCreation(uint16_t id) const {
 
 void EntityPassWriter::WriteEntityWithDependencies(uint16_t id, uint32_t a) {
     ++entityWriteCalls;
-    if (packet.Overflowed() || id >= kNoMultiplayerId || depth >= kMaxDependencyDepth) return;
+    // An entity already on the walk's path closes a loop: the loop is broken there.
+    if (packet.Overflowed() || id >= kNoMultiplayerId || Has(onPath, id) || Has(marks.entitiesHeldInPacket, id)) return;
     EntityReplicationState& s = states[id];
-    ++depth;
+    onPath[id / 64] |= uint64_t(1) << (id % 64);
     // The parent and the entities the changed fields name, when the peer lacks them.
-    if (s.NeedsCreation(a) && s.parentId < kNoMultiplayerId && s.parentId != id && NeedsCreation(s.parentId) && !InPacket(s.parentId))
-        WriteEntityWithDependencies(s.parentId, peer.entities[s.parentId].acknowledgedVersion);
+    // The walk follows every chain to its end, however long: a chain cut short would
+    // send an entity before what it needs.
+    const bool needsParent = s.NeedsCreation(a) && s.parentId < kNoMultiplayerId && s.parentId != id && NeedsCreation(s.parentId);
+    if (needsParent && !InPacket(s.parentId)) WriteEntityWithDependencies(s.parentId, peer.entities[s.parentId].acknowledgedVersion);
     for (uint32_t i = 0; i < kMaxMPProperties; ++i) {
         const uint16_t ref = s.fields.referencedIds[i];
         if (s.fieldVersions[i] > a && ref < kNoMultiplayerId && ref != id && NeedsCreation(ref) && !InPacket(ref))
             WriteEntityWithDependencies(ref, peer.entities[ref].acknowledgedVersion);
     }
-    --depth;
+    onPath[id / 64] &= ~(uint64_t(1) << (id % 64));
     // In a loop of references a deeper step may have written this entity already.
     if (packet.Overflowed() || InPacket(id)) return;
+    // The client makes a new entity under the parent it names at once, so a child never
+    // goes before its parent: when the parent could not go first (it closes a loop of
+    // references through this entity, or waits itself), the child waits for a later
+    // packet. A field naming an entity the peer lacks is only empty until it changes.
+    if (needsParent && !InPacket(s.parentId)) {
+        Mark(marks.entitiesHeldInPacket, id);
+        return;
+    }
     Mark(marks.entitiesInPass, id);
     Mark(marks.entitiesInPacket, id);
     // The template's slot, once per packet, until the peer acknowledged one that held it.

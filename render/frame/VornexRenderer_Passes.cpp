@@ -107,7 +107,9 @@ void VornexRenderer::AddLight(RendererLight* light) {
 }
 
 void VornexRenderer::ForgetLight(const RendererLight* light) {
-    for (uint32_t i = 0; i < lightCount; ++i)
+    // The gathered lights, and never past the list (a full list holds lights.size()).
+    const size_t count = std::min<size_t>(lightCount, lights.size());
+    for (size_t i = 0; i < count; ++i)
         if (lights[i] == light) lights[i] = nullptr;
 }
 

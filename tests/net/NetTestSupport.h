@@ -31,7 +31,7 @@ inline std::string ToHex(const uint8_t* data, size_t n) {
 // The lines netbits.py prints for a command ("cases 300 7"); empty when python3 fails.
 inline std::vector<std::string> RunNetbits(const std::string& arguments) {
     std::vector<std::string> lines;
-    const std::string command = "python3 " PROJECT_SOURCE_ROOT "/tests/support/netbits.py " + arguments;
+    const std::string command = "/usr/bin/python3 " PROJECT_SOURCE_ROOT "/tests/support/netbits.py " + arguments;
     FILE* p = popen(command.c_str(), "r");
     if (!p) return lines;
     std::string line;

@@ -201,7 +201,7 @@ void CheckPacketCase(Tokens& t, const std::vector<uint8_t>& python, int line) {
 
 TEST(PacketLayout, MatchesTheIndependentWriterAndReader) {
     const std::vector<std::string> lines = nettest::RunNetbits("cases 300 20261208");
-    ASSERT_EQ(lines.size(), 300u) << "python3 tests/support/netbits.py failed";
+    ASSERT_EQ(lines.size(), 300u) << "/usr/bin/python3 tests/support/netbits.py failed";
     int line = 0;
     for (const std::string& text : lines) {
         ++line;

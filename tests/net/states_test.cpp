@@ -215,4 +215,55 @@ TEST(NetworkStates, QuitOnDestructionResetsTheDriver) {
     EXPECT_TRUE(m.client.delegate.Has("disconnected 0"));
 }
 
+// Ids the handler table does not hold, below its first and past its last, are dropped
+// without touching the engine: the next command still runs.
+TEST(NetworkStates, CommandIdsOutsideTheTableAreDropped) {
+    const uint32_t ids[] = {6, NETCMD_FIRST - 1, NETCMD_LAST + 1, NETCMD_LAST + 2, 0x7FFFFFFFu, 0xFFFFFFF0u};
+    for (uint32_t id : ids) {
+        Match m;
+        ASSERT_TRUE(m.host.engine->BeginCommand(id, 4)) << id;
+        const uint32_t payload = 0;
+        m.host.engine->Ring().Write(&payload, 4);
+        m.host.engine->EndCommand();
+        m.host.engine->Host(0);
+        m.host.engine->RunWake();
+        m.host.engine->UpdateMainThread();
+        EXPECT_VIEWS(*m.host.engine, 1, 1, 1, 1);
+        EXPECT_TRUE(m.host.delegate.Has("hosted 0")) << id;
+    }
+}
+
+// With nothing to deliver the driver reports no pending work, so the network thread
+// waits for its time-out instead of polling: alone, listening, and in a game whose
+// frames are all delivered or not yet due.
+TEST(NetworkStates, AnIdleDriverLetsTheNetworkThreadSleep) {
+    struct Row {
+        const char* name;
+        int stage;  // 0 alone, 1 hosting, 2 connected, 3 a frame in flight
+    };
+    const Row rows[] = {{"alone", 0}, {"hosting", 1}, {"connected", 2}, {"a frame in flight", 3}};
+    for (const Row& row : rows) {
+        Match m;
+        if (row.stage == 1) {
+            m.host.engine->Host(0);
+            m.Step();
+        }
+        if (row.stage >= 2) {
+            ASSERT_TRUE(m.Connect()) << row.name;
+        }
+        if (row.stage == 3) {
+            LoopbackConditions slow;
+            slow.delayUs = 500000;
+            m.link.SetConditions(0, slow);
+            m.host.engine->EndFrame(5000000);
+            m.Step(1000);
+        }
+        for (int i = 0; i < 3; ++i) m.Step(1000);
+        EXPECT_FALSE(m.host.driver->Tick()) << row.name;
+        EXPECT_FALSE(m.client.driver->Tick()) << row.name;
+        m.host.engine->RunWake();
+        EXPECT_NE(m.host.engine->CurrentTimeout(), 0u) << row.name;
+    }
+}
+
 }  // namespace

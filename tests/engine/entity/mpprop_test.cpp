@@ -383,6 +383,25 @@ TEST_F(MPPropTest, SnapshotsInterpolateAndExtrapolateAtMostAFifthOfASecond) {
     }
 }
 
+// Snapshots one microsecond apart still make a span: the newer is reached at its own
+// time, and past it the value runs on at the same rate (an empty span would stop it).
+TEST_F(MPPropTest, SnapshotsOneMicrosecondApartInterpolateAndExtrapolate) {
+    Entity* e = WithProperties();
+    const uint32_t f = e->MPPropAddFloat(0.0f, MPPROPTYPE_FLOAT, 0, 0.0f, 1023.0f, 2.0f, "f");
+    const uint64_t t0 = Now();
+    ASSERT_TRUE(e->MPPropDeserialize(Packed({{10, 0}}), uint64_t(1) << f, 0, t0, true));
+    SetMPHostFrameTimes(t0, t0 + 1);
+    ASSERT_TRUE(e->MPPropDeserialize(Packed({{10, 4}}), uint64_t(1) << f, 0, t0 + 1, false));
+    struct Row {
+        uint64_t t;
+        float value;
+    };
+    for (const Row& r : {Row{t0 + 1, 4.0f}, Row{t0 + 3, 12.0f}, Row{t0 + 10, 40.0f}}) {
+        e->MPPropTick(r.t);
+        EXPECT_NEAR(e->MPPropGetFloat(f), r.value, 0.01f) << (r.t - t0);
+    }
+}
+
 // A record that arrives late (its packet's time before the previous complete host frame,
 // as after a stall) still ends as the value shown, stepping and interpolated kinds alike.
 TEST_F(MPPropTest, ALateRecordStillEndsAsTheShownValue) {

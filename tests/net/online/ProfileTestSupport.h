@@ -64,7 +64,7 @@ namespace profiletest {
 
 // tests/support/cloudfile.py with the arguments; its exit status (-1 when it did not run).
 inline int CloudFile(const std::string& arguments) {
-    const std::string command = "python3 " PROJECT_SOURCE_ROOT "/tests/support/cloudfile.py " + arguments + " > /dev/null";
+    const std::string command = "/usr/bin/python3 " PROJECT_SOURCE_ROOT "/tests/support/cloudfile.py " + arguments + " > /dev/null";
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

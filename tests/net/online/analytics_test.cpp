@@ -44,7 +44,7 @@ public:
     explicit Server(const std::string& mode) {
         char pattern[] = "/tmp/analyticsXXXXXX";
         folder = mkdtemp(pattern);
-        shelltest::Shell("python3 " + kServer + " --mode " + mode + " --dir " + folder + " &");
+        shelltest::Shell("/usr/bin/python3 " + kServer + " --mode " + mode + " --dir " + folder + " &");
         started = WaitFor([&] { return std::filesystem::exists(folder + "/port"); }, 10000);
         if (started) std::ifstream(folder + "/port") >> port;
     }
@@ -73,7 +73,7 @@ public:
             "  nl=int(b.endswith('\\n') and not b[:-1].endswith('\\n') and '\\n' not in b[:-1])\n"
             "  print(r['path'], int(r['md5ok']), nl, json.dumps(o, sort_keys=True, separators=(',',':'), ensure_ascii=False))\n";
         std::ofstream(folder + "/check.py") << script;
-        const std::string out = shelltest::ShellOutput("PYTHONIOENCODING=utf-8 python3 " + folder + "/check.py " + folder + "/requests 2>&1");
+        const std::string out = shelltest::ShellOutput("PYTHONIOENCODING=utf-8 /usr/bin/python3 " + folder + "/check.py " + folder + "/requests 2>&1");
         std::vector<std::string> lines;
         size_t at = 0;
         while (at < out.size()) {

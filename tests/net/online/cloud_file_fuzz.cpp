@@ -67,7 +67,7 @@ std::vector<uint8_t> RunCloudFile(const char* spec) {
     const int fd = mkstemp(path);
     if (fd < 0) return {};
     const std::string command =
-        std::string("python3 " PROJECT_SOURCE_ROOT "/tests/support/cloudfile.py payload ") + spec + " " + path;
+        std::string("/usr/bin/python3 " PROJECT_SOURCE_ROOT "/tests/support/cloudfile.py payload ") + spec + " " + path;
     std::vector<uint8_t> bytes;
     if (std::system(command.c_str()) == 0) {
         FILE* f = std::fopen(path, "rb");

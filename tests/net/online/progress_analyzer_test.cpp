@@ -79,7 +79,7 @@ std::string BruteForce(const std::vector<Player>& board, int areas) {
         std::ofstream out(path);
         for (const Player& p : board) out << p.score << " " << p.isFriend << " " << p.isUser << " " << p.value << "\n";
     }
-    const std::string command = "python3 " PROJECT_SOURCE_ROOT "/tests/support/progress_bruteforce.py " +
+    const std::string command = "/usr/bin/python3 " PROJECT_SOURCE_ROOT "/tests/support/progress_bruteforce.py " +
                                 std::to_string(areas) + " " + path;
     std::string result;
     if (FILE* f = ::popen(command.c_str(), "r")) {

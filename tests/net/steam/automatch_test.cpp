@@ -96,7 +96,7 @@ TEST_F(AutoMatch, FilesGiveIdAndGroup) {
 TEST_F(AutoMatch, PublishedMapKeysFollowTheMask) {
     // The keys and values from an independent computation of the rule.
     std::map<int, std::map<std::string, std::string>> expected;
-    FILE* p = popen("python3 -c \"\nfor m in range(1,16):\n for i in range(1,15):\n  print(m, 'mapComb'+''.join('1' if i>>b&1 else '0' for b in range(4)), '1' if m&i else '0')\"", "r");
+    FILE* p = popen("/usr/bin/python3 -c \"\nfor m in range(1,16):\n for i in range(1,15):\n  print(m, 'mapComb'+''.join('1' if i>>b&1 else '0' for b in range(4)), '1' if m&i else '0')\"", "r");
     ASSERT_TRUE(p);
     int m = 0;
     char key[32], value[8];

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <cstdlib>
 #include <filesystem>
@@ -101,9 +102,22 @@ struct TempDir {
     std::filesystem::path path;
     TempDir() {
         char pattern[] = "/tmp/onlinetestXXXXXX";
-        path = mkdtemp(pattern);
+        if (const char* made = mkdtemp(pattern)) path = made;
+        EXPECT_FALSE(path.empty()) << "no temporary folder";
     }
-    ~TempDir() { std::filesystem::remove_all(path); }
+    // Never throws: a file that appears while the folder is removed (a process still
+    // writing) makes another try, and what cannot be removed is reported, not thrown.
+    ~TempDir() {
+        if (path.empty()) return;
+        std::error_code error;
+        for (int i = 0; i < 5; ++i) {
+            error.clear();
+            std::filesystem::remove_all(path, error);
+            if (!error) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        std::fprintf(stderr, "could not remove %s: %s\n", path.c_str(), error.message().c_str());
+    }
 };
 
 inline online::ClientConfig Config(uint32_t account, const char* persona) {

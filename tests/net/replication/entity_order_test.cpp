@@ -1,0 +1,256 @@
+// The order in which new entities reach the client, and their ends, over a link that
+// loses, delays and reorders packets (a late packet is skipped whole), with passes too
+// full for everything that changed: a parent always arrives before its child, a named
+// entity before the one naming it, however long the chain; every destroy and tear-off
+// arrives and frees its id; an old record that arrives after later ones of its id (a
+// packet of the same frame time overtaken) changes nothing.
+// test-sanitize: thread
+#include <gtest/gtest.h>
+
+#include <map>
+#include <vector>
+
+#include "CaptureLogSink.h"
+#include "net/PeerSyncRecord.h"
+#include "net/packet/GamePacket.h"
+#include "../NetMatch.h"
+
+namespace {
+
+using nettest::Match;
+
+struct ClientView {
+    std::vector<EntityRecord> records;
+    std::map<uint16_t, bool> alive;
+    static void Sink(void* self, const EntityRecord& r) { static_cast<ClientView*>(self)->Take(r); }
+    void Take(const EntityRecord& r) {
+        records.push_back(r);
+        if (r.flags & ENTITYRECORD_CREATE) alive[r.multiplayerId] = true;
+        if (r.flags & ENTITYRECORD_DESTROY) alive[r.multiplayerId] = false;
+    }
+    // Arrival position of the first create of an id (-1: none).
+    int FirstCreate(uint16_t id) const {
+        for (size_t i = 0; i < records.size(); ++i)
+            if (records[i].multiplayerId == id && (records[i].flags & ENTITYRECORD_CREATE)) return int(i);
+        return -1;
+    }
+};
+
+struct Row {
+    const char* name;
+    double loss;
+    int64_t jitterUs;
+    int passesPerFrame;  // send passes between two host frames: packets of one frame time
+    uint32_t fieldBytes;
+    const char* seen;  // a log line the conditions must have caused (null: none)
+};
+
+// Two chains of new entities longer than any walk would cut: in the first each entity is
+// the child of the next (the deepest child has the lowest id, so it is the first
+// candidate), in the second each names the next through its field. Then the chains end:
+// the first torn off child first, as the host tears a hierarchy off, the second
+// destroyed.
+constexpr uint16_t kParents = 100, kNames = 300, kLength = 90;
+
+void Play(const Row& row) {
+    SCOPED_TRACE(row.name);
+    CaptureLogSink log;
+    log.Attach();
+    ClientView view;
+    Match m;
+    MultiplayerEngine::Options o;
+    o.entityRecordSink = &ClientView::Sink;
+    o.entityRecordSinkContext = &view;
+    m.client.engine.reset();
+    m.client.Make(m.link.Endpoint(1), o);
+    ASSERT_TRUE(m.Connect());
+    MultiplayerEngine& host = *m.host.engine;
+    host.SynchronizePlayer(host.GetRemotePlayer(0));
+    m.Step();
+    LoopbackConditions link;
+    link.loss = row.loss;
+    link.delayUs = 60000;
+    link.jitterUs = row.jitterUs;
+    m.link.SetConditions(0, link);
+    m.link.SetConditions(1, link);
+    uint64_t frame = 1000000;
+    const auto frames = [&](int n) {
+        for (int i = 0; i < n; ++i) {
+            host.EndFrame(frame);
+            for (int p = 0; p < row.passesPerFrame; ++p) m.Step(kSendIntervalUs + 1000);
+            m.client.engine->EndFrame(frame);
+            m.Step(30000);
+            frame += 66666;
+        }
+    };
+    const auto post = [&](uint16_t id, uint8_t flags, uint16_t parent, uint16_t names) {
+        EntityRecord r;
+        r.multiplayerId = id;
+        r.flags = flags;
+        r.templateGuid.bytes[0] = 7;
+        r.parentId = parent;
+        for (uint32_t i = 0; i < row.fieldBytes; ++i) r.fields.Append(uint8_t(id + i), 8);
+        r.fields.referencedIds[0] = names;
+        r.dirtyMask = (uint64_t(1) << row.fieldBytes) - 1;
+        host.PostEntityRecord(r);
+    };
+    for (uint16_t k = 0; k < kLength; ++k) {
+        post(uint16_t(kParents + k), ENTITYRECORD_CREATE | ENTITYRECORD_PROPERTIES, k + 1 < kLength ? uint16_t(kParents + k + 1) : kNoMultiplayerId,
+             kNoMultiplayerId);
+        post(uint16_t(kNames + k), ENTITYRECORD_CREATE | ENTITYRECORD_PROPERTIES, kNoMultiplayerId,
+             k + 1 < kLength ? uint16_t(kNames + k + 1) : kNoMultiplayerId);
+    }
+    frames(40);
+    for (uint16_t k = 0; k < kLength; ++k) {
+        const uint16_t child = uint16_t(kParents + k), parent = uint16_t(kParents + k + 1);
+        ASSERT_GE(view.FirstCreate(child), 0) << child;
+        if (k + 1 < kLength) {
+            EXPECT_LT(view.FirstCreate(parent), view.FirstCreate(child)) << "child " << child << " before its parent";
+        }
+        const uint16_t naming = uint16_t(kNames + k), named = uint16_t(kNames + k + 1);
+        ASSERT_GE(view.FirstCreate(naming), 0) << naming;
+        if (k + 1 < kLength) {
+            EXPECT_LT(view.FirstCreate(named), view.FirstCreate(naming)) << naming << " before the entity it names";
+        }
+    }
+    for (uint16_t k = 0; k < kLength; ++k) {
+        post(uint16_t(kParents + k), ENTITYRECORD_FINAL, kNoMultiplayerId, kNoMultiplayerId);
+        post(uint16_t(kNames + k), ENTITYRECORD_DESTROY, kNoMultiplayerId, kNoMultiplayerId);
+    }
+    frames(40);
+    m.link.SetConditions(0, LoopbackConditions());
+    m.link.SetConditions(1, LoopbackConditions());
+    frames(5);
+    for (uint16_t k = 0; k < kLength; ++k)
+        for (uint16_t id : {uint16_t(kParents + k), uint16_t(kNames + k)}) {
+            EXPECT_FALSE(view.alive[id]) << id << " outlived its end at the client";
+            EXPECT_FALSE(host.ReplicationStates()[id].IsCreated()) << id << "'s id was not freed";
+        }
+    if (row.seen) {
+        EXPECT_TRUE(log.Contains(row.seen)) << "the link never caused \"" << row.seen << "\"";
+    }
+}
+
+TEST(EntityOrder, ParentsAndNamedEntitiesGoFirstAndEveryEndArrives) {
+    const Row rows[] = {
+        {"in order", 0.0, 0, 1, 1, nullptr},
+        {"lost, reordered, late packets skipped", 0.15, 50000, 3, 1, "Skipping packet"},
+        {"full passes, lost and reordered", 0.1, 50000, 2, 40, "Couldn't fit complete state in 2 packets"},
+    };
+    for (const Row& row : rows) Play(row);
+}
+
+// The records of one id that a packet carries, with their flags (a game packet's
+// dictionary items and entity records read as the client reads them).
+std::vector<EntityRecord> EntityRecords(const uint8_t* data, uint32_t length) {
+    std::vector<EntityRecord> out;
+    GamePacket p;
+    if (!p.Parse(data, length)) return out;
+    BitReader& in = p.Reader();
+    for (uint32_t i = 0; i < p.ReceivedCount(SECTION_DICTIONARY); ++i) {
+        uint8_t slot = 0, guid[16];
+        if (!ReadDictionaryItem(in, slot, guid)) return out;
+    }
+    for (uint32_t i = 0; i < p.ReceivedCount(SECTION_ENTITIES); ++i) {
+        EntityRecord r;
+        if (!ReadEntityRecordWire(in, r)) return out;
+        out.push_back(r);
+    }
+    return out;
+}
+
+// A copy of an old record of an id that arrives after the id's later records (the host
+// sent it again as its first went unacknowledged; the host's frame time had not moved,
+// so the late packet is not skipped): the client takes nothing from it. Rows: a create
+// of the id's first entity arriving after that entity and the next one of the id were
+// made and destroyed (it would make the first one again); a destroy of the first one
+// arriving after the next one was made (it would destroy that one).
+TEST(EntityOrder, AnOldRecordArrivingAfterTheIdsLaterOnesChangesNothing) {
+    struct Row {
+        const char* name;
+        uint8_t heldFlag;  // the first record of id 40 with this flag is held back
+        bool secondDestroyed;
+    };
+    const Row rows[] = {{"a late create of the first entity", ENTITYRECORD_CREATE, true},
+                        {"a late destroy of the first entity", ENTITYRECORD_DESTROY, false}};
+    constexpr uint16_t kId = 40;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ClientView view;
+        Match m;
+        MultiplayerEngine::Options o;
+        o.entityRecordSink = &ClientView::Sink;
+        o.entityRecordSinkContext = &view;
+        m.client.engine.reset();
+        m.client.Make(m.link.Endpoint(1), o);
+        ASSERT_TRUE(m.Connect());
+        MultiplayerEngine& host = *m.host.engine;
+        host.SynchronizePlayer(host.GetRemotePlayer(0));
+        m.Step();
+        host.EndFrame(1000000);  // the one frame time of every packet below
+        m.Step();
+        std::vector<uint8_t> held;
+        m.link.SetDelayRule(0, [&](const uint8_t* data, uint32_t length, uint32_t kind) -> int64_t {
+            if (kind != NETFRAME_GAME_PACKET || !held.empty()) return 0;
+            for (const EntityRecord& r : EntityRecords(data, length))
+                if (r.multiplayerId == kId && (r.flags & row.heldFlag)) {
+                    held.assign(data, data + length);
+                    return int64_t(600) * 1000000;  // delivered by hand below
+                }
+            return 0;
+        });
+        const auto post = [&](uint8_t flags, uint8_t value) {
+            EntityRecord r;
+            r.multiplayerId = kId;
+            r.flags = flags;
+            r.templateGuid.bytes[0] = 7;
+            if (flags & ENTITYRECORD_PROPERTIES) {
+                r.fields.Append(value, 8);
+                r.dirtyMask = 1;
+            }
+            host.PostEntityRecord(r);
+        };
+        // Until the id is free again: its state released after the client acknowledged the end.
+        const auto untilReleased = [&] {
+            for (int i = 0; i < 40 && host.ReplicationStates()[kId].IsCreated(); ++i) m.Step(kSendIntervalUs + 1000);
+            ASSERT_FALSE(host.ReplicationStates()[kId].IsCreated());
+        };
+        const auto passes = [&](int n) {
+            for (int i = 0; i < n; ++i) m.Step(kSendIntervalUs + 1000);
+        };
+        post(ENTITYRECORD_CREATE | ENTITYRECORD_PROPERTIES, 1);
+        passes(3);
+        post(ENTITYRECORD_DESTROY, 0);
+        untilReleased();
+        post(ENTITYRECORD_CREATE | ENTITYRECORD_PROPERTIES, 2);  // the id's next entity
+        passes(3);
+        if (row.secondDestroyed) {
+            post(ENTITYRECORD_DESTROY, 0);
+            untilReleased();
+        }
+        ASSERT_FALSE(held.empty()) << "no record was held back";
+        ASSERT_EQ(view.alive[kId], !row.secondDestroyed);
+        const size_t before = view.records.size();
+        m.client.driver->Inject(NETFRAME_GAME_PACKET, held.data(), uint32_t(held.size()));
+        passes(3);
+        EXPECT_EQ(view.alive[kId], !row.secondDestroyed);
+        for (size_t i = before; i < view.records.size(); ++i)
+            EXPECT_NE(view.records[i].multiplayerId, kId) << "the late record reached the game, flags " << int(view.records[i].flags);
+    }
+}
+
+// Packet ids run 1 to 65535 and then from 1 again; the client counts on past the wrap to
+// the count nearest the newest packet's, so a late packet from before the wrap stays old.
+TEST(EntityOrder, PacketIdsCountOnPastTheirWrap) {
+    struct Row {
+        uint64_t newest;
+        uint16_t id;
+        uint64_t count;
+    };
+    const Row rows[] = {{0, 7, 7},           {7, 8, 8},           {8, 5, 5},
+                        {65535, 1, 65536},   {65536, 65535, 65535}, {65536, 2, 65537},
+                        {131070, 1, 131071}, {131071, 65534, 131069}, {70000, 4465, 70000}};
+    for (const Row& r : rows) EXPECT_EQ(UnwrapPacketId(r.newest, r.id), r.count) << r.newest << " " << r.id;
+}
+
+}  // namespace
