@@ -7,7 +7,9 @@
 check: in the first saved frame at least 30 steps after the mission's start, the route
 samples the log gives lie on the ribbon (a pixel of its colour within 3 pixels of at least
 80 % of them), each logged tower stands in its body colour (a majority of a 5 x 5 block
-nearer its hue than the ground's) and the HUD's counters hold text (at least 2 % of their
+nearer its hue than the ground's), the open ground and each tower's block show the colours
+the lighting formula gives (within 10 %: the ground's top, and for a tower a majority of
+its block near one of its lit faces) and the HUD's counters hold text (at least 2 % of their
 rectangles brighter than 200 in every channel); the last frame shows the result panel in its colour over at
 least 90 % of its rectangle. Colours come from the level source, rectangles from the
 recipe templates the build made; the recipes' screen is fitted into the frame keeping its
@@ -39,6 +41,8 @@ TEXT_BRIGHTNESS, TEXT_SHARE = 200, 0.02
 COUNTER_DIGITS = 3
 PANEL_TOLERANCE, PANEL_SHARE = 16, 0.9
 SAME_TOLERANCE, SAME_SHARE = 8, 0.995
+LIT_SHARE, LIT_FLOOR = 0.1, 8  # within 10 % of the formula's value (at least 8 levels)
+GROUND_SPOT = (0.5, 0.85)  # a place of open ground, as shares of the frame's width and height
 MARK = np.array([255, 0, 255], np.uint8)
 failures = []
 
@@ -86,6 +90,63 @@ def level_colours():
     kinds = {name: fields["kind"] for name, fields in sample_game.level_items(statements, "tower")}
     towers = {name: np.array(bodies[kind], float) for name, kind in kinds.items()}
     return np.array(ground["color"], float), np.array(ribbon["color"], float), towers
+
+
+def level_sun():
+    """The sun's direction toward the light (world) and its linear colour."""
+    with open(LEVEL, encoding="utf-8") as f:
+        statements = sample_game.read_level(f.read())
+    _, sun = sample_game.level_item(statements, "sun")
+    yaw, pitch = np.radians(float(sun["yaw"])), np.radians(float(sun["pitch"]))
+    # (0, 0, 1) turned about X by the pitch, then about Y by the yaw (row vectors); the
+    # light travels along it.
+    travel = np.array([np.cos(pitch) * np.sin(yaw), -np.sin(pitch), np.cos(pitch) * np.cos(yaw)])
+    r, g, b, intensity = (float(v) for v in sun["color"])
+    return -travel, (np.array([r, g, b]) / 255.0 * intensity) ** 2.2
+
+
+def srgb_encode(v):
+    v = np.clip(v, 0.0, 1.0)
+    return np.where(v <= 0.0031308, v * 12.92, 1.055 * v ** (1 / 2.4) - 0.055)
+
+
+def lit(colour, normal, toward, sun):
+    """The frame's byte colour of a face: its colour as linear light (power 2.2), times the
+    sun's, times the cosine toward the sun, through the straight tone curve and lookup,
+    written with sRGB encoding."""
+    facing = max(0.0, float(np.dot(normal, toward)))
+    return srgb_encode((np.asarray(colour, float) / 255.0) ** 2.2 * sun * facing) * 255.0
+
+
+def near_lit(pixels, want):
+    return np.all(np.abs(pixels.astype(float) - want) <= np.maximum(LIT_SHARE * want, LIT_FLOOR), axis=-1)
+
+
+# The faces of a tower's box the camera sees: its top, its front (toward the camera at -Z)
+# and its sides.
+TOWER_FACES = [np.array(n, float) for n in ((0, 1, 0), (0, 0, -1), (-1, 0, 0), (1, 0, 0))]
+
+
+def check_lighting(pixels, towers, colours, ground, out):
+    toward, sun = level_sun()
+    h, w = pixels.shape[:2]
+    x, y = int(GROUND_SPOT[0] * w), int(GROUND_SPOT[1] * h)
+    want = lit(ground, TOWER_FACES[0], toward, sun)
+    spot = pixels[y - 2:y + 3, x - 2:x + 3].reshape(-1, 3)
+    if not near_lit(spot, want).all():
+        fail("the ground at %d %d is %s, the lighting gives %s" % (x, y, spot[0].tolist(), np.round(want).tolist()),
+             pixels, box_outline(x - 3, y - 3, x + 3, y + 3), out, "ground-lit.png")
+    r = TOWER_BLOCK // 2
+    for name, tx, ty in towers:
+        block = pixels[max(0, ty - r):ty + r + 1, max(0, tx - r):tx + r + 1].reshape(-1, 3)
+        faces = [lit(colours[name], n, toward, sun) for n in TOWER_FACES]
+        matched = np.zeros(len(block), bool)
+        for want in faces:
+            matched |= near_lit(block, want)
+        if block.size == 0 or matched.sum() * 2 <= len(block):
+            fail("tower %s at %d %d: %d of its block near a lit face (%s)" %
+                 (name, tx, ty, matched.sum(), [np.round(f).tolist() for f in faces]), pixels,
+                 box_outline(tx - r - 1, ty - r - 1, tx + r + 1, ty + r + 1), out, "tower-lit-%s.png" % name)
 
 
 def recipe_panel(build, screen, panel):
@@ -228,6 +289,7 @@ def check(build, log_path, frames, last, out):
     if not towers:
         failures.append("the log places no tower on the screen")
     check_towers(pixels, towers, colours, ground, out)
+    check_lighting(pixels, towers, colours, ground, out)
     check_hud(pixels, build, out)
     check_result(read_png(last), build, out)
 

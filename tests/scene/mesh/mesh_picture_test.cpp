@@ -3,7 +3,8 @@
 // Mesh pictures on the drawing device (software rasteriser), 128 x 128, a fixed camera: a
 // cube drawn in the forward pass covers the rectangle numpy projects its corners to, a
 // move by one unit shifts it by the projected amount, and sixteen cubes through one batch
-// run give the picture of sixteen single draws. Checks use tolerances; a failed check
+// run give the picture of sixteen single draws, and a box's faces take the sun's light by
+// the lighting formula. Checks use tolerances; a failed check
 // (or RENDER_PICTURES=<folder>) saves the picture as PNG and names it.
 #include <algorithm>
 #include <cmath>
@@ -17,6 +18,8 @@
 #include "core/BoundedReader.h"
 #include "platform/gfx/ImageWriter.h"
 #include "render/DeviceObjectHandle.h"
+#include "render/scene/RendererScene.h"
+#include "render/scene/SceneParametersWrapper.h"
 #include "render/shaders/ShaderTestSupport.h"
 #include "scene/mesh/MeshData.h"
 #include "scene/mesh/MeshTemplate.h"
@@ -37,6 +40,7 @@ struct MeshPictureTest : shadertest::DrawingShaderFixture {
         DrawingShaderFixture::SetUp();
         if (HasFatalFailure()) return;
         InstallSceneServices();
+        gRendererScene->PostInit();  // the parameter set whose sun the forward pass lights with
         view.LoadLookAtLH(Vector(0, 0, -10, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
         projection.LoadPerspectiveFovLH(60.0f, 1.0f, 1.0f, 100.0f);
         gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
@@ -65,6 +69,7 @@ struct MeshPictureTest : shadertest::DrawingShaderFixture {
     }
     void TearDown() override {
         mesh.reset();  // its parts hold shader resources the fixture's close ends
+        if (gRendererScene) gRendererScene->PostShutdown();
         gVornexRenderer.FlushCommands(true);
         ShaderFixture::TearDown();
     }
@@ -98,12 +103,32 @@ struct MeshPictureTest : shadertest::DrawingShaderFixture {
         return Numbers(ShellOutput("/usr/bin/python3 " + path));
     }
 
+    // The parameter set in force: only a sun, travelling along `direction` (world space),
+    // of the given linear colour (times 0.25 as stored for the shaders: 4 x 0.25 = 1).
+    static void SetSun(const Vector& direction, const Vector& colour) {
+        RunOnRenderThread([&] {
+            SceneParameterBlock& p = gRendererScene->GetCurrentParameters()->Values();
+            p.light.lightDirection = direction;
+            p.light.lightColor = colour;
+            p.light.secondaryColor = p.light.sideColor = Vector(0, 0, 0, 0);
+            p.light.wrapAroundFactor = Vector(0, 0, 0, 0);
+        });
+    }
+    // The pixel a world point projects to.
+    std::pair<uint32_t, uint32_t> PixelOf(const Vector& p) const {
+        Vector c;
+        c.TransformHomogen(viewProjection, p);
+        return {uint32_t((c.x / c.w + 1.0f) * 0.5f * kSide), uint32_t((1.0f - c.y / c.w) * 0.5f * kSide)};
+    }
+
     std::unique_ptr<MeshTemplate> mesh;
     MeshTemplateRenderingData* data = nullptr;
     Matrix view, projection, viewProjection;
 };
 
 TEST_F(MeshPictureTest, CubeLandsWhereItsTransformSays) {
+    // A white sun from behind the camera lights the facing side fully.
+    SetSun(Vector(0, 0, 1, 0), Vector(1, 1, 1, 1));
     for (float x : {0.0f, 1.0f}) {
         const MeshDrawBatchRecord one = sceneframe::MeshRecord(Vector(x, 0, 0, 1), Vector(1, 0, 0, 1));
         auto draw = [&] { data->DrawParts(0, kMeshPassForward, &one, 1, nullptr, 0); };
@@ -154,6 +179,45 @@ TEST_F(MeshPictureTest, SixteenInstancesInOneRunEqualSixteenDraws) {
     }
     EXPECT_LE(off, a.size() / 100);
     EXPECT_GT(lit, 16u * 20u);
+}
+
+// A box without vertex normals, below the camera so its front and top show, lit only by
+// a sun of intensity 1: each face is the part's colour x the sun's colour x the cosine of
+// the angle between the face's normal and the direction toward the sun (the target is
+// written without sRGB conversion, so a byte is the linear value x 255).
+TEST_F(MeshPictureTest, BoxFacesTakeTheSunByTheLightingFormula) {
+    const Vector toward(0.36f, 0.48f, -0.8f, 0);  // unit length
+    const Vector sun(1.0f, 0.9f, 0.7f, 1.0f), albedo(0.8f, 0.5f, 0.25f, 1.0f);
+    SetSun(Vector(-toward.x, -toward.y, -toward.z, 0), sun);
+    const MeshDrawBatchRecord box = sceneframe::MeshRecord(Vector(0, -2, 0, 1), albedo);
+    auto draw = [&] {
+        gVornexRenderer.Device()->SetRenderState(RS_SRGBWRITEENABLE, 0);
+        data->DrawParts(0, kMeshPassForward, &box, 1, nullptr, 0);
+    };
+    std::vector<uint32_t> pixels = Picture("mesh-sunlit-box", draw, false);
+    ASSERT_EQ(pixels.size(), kSide * kSide);
+    struct Face {
+        const char* name;
+        Vector centre, normal;
+    };
+    const Face faces[] = {{"front", Vector(0, -2, -0.5f, 1), Vector(0, 0, -1, 0)},
+                          {"top", Vector(0, -1.5f, 0, 1), Vector(0, 1, 0, 0)}};
+    bool ok = true;
+    for (const Face& f : faces) {
+        const float facing = std::max(0.0f, f.normal.x * toward.x + f.normal.y * toward.y + f.normal.z * toward.z);
+        const auto [px, py] = PixelOf(f.centre);
+        ASSERT_LT(px, kSide);
+        ASSERT_LT(py, kSide);
+        const uint32_t got = pixels[py * kSide + px];
+        const float want[3] = {albedo.x * sun.x * facing, albedo.y * sun.y * facing, albedo.z * sun.z * facing};
+        const uint32_t have[3] = {got >> 16 & 0xFF, got >> 8 & 0xFF, got & 0xFF};
+        for (int k = 0; k < 3; ++k) {
+            const bool near = std::fabs(float(have[k]) - want[k] * 255.0f) <= 3.0f;
+            ok = ok && near;
+            EXPECT_TRUE(near) << f.name << " channel " << k << ": " << have[k] << " for " << want[k] * 255.0f;
+        }
+    }
+    if (!ok) Picture("mesh-sunlit-box-failed", draw, true);
 }
 
 }  // namespace
