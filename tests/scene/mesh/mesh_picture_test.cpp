@@ -181,20 +181,60 @@ TEST_F(MeshPictureTest, SixteenInstancesInOneRunEqualSixteenDraws) {
     EXPECT_GT(lit, 16u * 20u);
 }
 
+// The fixture's cube and a skinned twin of it.
+struct MeshSunlitTest : MeshPictureTest, ::testing::WithParamInterface<bool> {
+    void SetUp() override {
+        MeshPictureTest::SetUp();
+        if (HasFatalFailure()) return;
+        const std::vector<uint8_t> block = ToolBlock(
+            "(lambda b, st: (b['rd'].update({'declA': [[0, 0, 2, 0, 0, 0], [0, 12, 5, 0, 2, 0], [0, 16, 8, 0, 1, 0], "
+            "m.DECL_END], 'declB': [[0, 0, 2, 0, 0, 0], [0, 12, 5, 0, 2, 0], [0, 16, 8, 0, 1, 0], m.DECL_END], "
+            "'stride': 20, 'bones': 1, 'vbytes': b''.join(st.pack('<3f4B4B', 0.5 * x, 0.5 * y, 0.5 * z, 0, 0, 0, 0, "
+            "255, 0, 0, 0) for z in (-1, 1) for y in (-1, 1) for x in (-1, 1)).hex()}), b)[1])(m.box_mesh(0.5, "
+            "[{'name': 'Default', 'parts': [{'count': 12, 'flags': 0x800, 'options': 'SKINNING'}]}]), "
+            "__import__('struct'))");
+        skinnedMesh = std::make_unique<MeshTemplate>();
+        skinnedMesh->SetName("SkinnedCube");
+        BoundedReader in(block.data(), block.size());
+        ASSERT_TRUE(skinnedMesh->ReadBinaryData(in, 50));
+        skinnedData = skinnedMesh->GetRenderingData();
+        ASSERT_TRUE(WaitUntil([&] {
+            gVornexRenderer.WaitForResourceJobs(1);
+            const MeshPart& p = skinnedData->presets[0].parts[0];
+            return p.shaders.objects[MESH_SHADER_FORWARD_VS] &&
+                   static_cast<VertexShaderObject*>(p.shaders.objects[MESH_SHADER_FORWARD_VS])->DeviceShader() &&
+                   static_cast<PixelShaderObject*>(p.shaders.objects[MESH_SHADER_FORWARD_PS])->DeviceShader();
+        }));
+        MeshPartTexture& t = skinnedData->presets[0].parts[0].textures.emplace_back();
+        t.sampler = 0;
+        t.texture = gShaderManager->SystemTexture(1);
+    }
+    void TearDown() override {
+        skinnedMesh.reset();
+        MeshPictureTest::TearDown();
+    }
+    std::unique_ptr<MeshTemplate> skinnedMesh;
+    MeshTemplateRenderingData* skinnedData = nullptr;
+};
+
 // A box without vertex normals, below the camera so its front and top show, lit only by
 // a sun of intensity 1: each face is the part's colour x the sun's colour x the cosine of
 // the angle between the face's normal and the direction toward the sun (the target is
-// written without sRGB conversion, so a byte is the linear value x 255).
-TEST_F(MeshPictureTest, BoxFacesTakeTheSunByTheLightingFormula) {
+// written without sRGB conversion, so a byte is the linear value x 255). The skinned twin
+// (a "SKINNING" part, every corner on bone 0, drawn with an identity bone) is lit alike.
+TEST_P(MeshSunlitTest, BoxFacesTakeTheSunByTheLightingFormula) {
+    const bool skinned = GetParam();
+    MeshTemplateRenderingData* data = skinned ? skinnedData : this->data;
+    const float bone[12] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0};
     const Vector toward(0.36f, 0.48f, -0.8f, 0);  // unit length
     const Vector sun(1.0f, 0.9f, 0.7f, 1.0f), albedo(0.8f, 0.5f, 0.25f, 1.0f);
     SetSun(Vector(-toward.x, -toward.y, -toward.z, 0), sun);
     const MeshDrawBatchRecord box = sceneframe::MeshRecord(Vector(0, -2, 0, 1), albedo);
     auto draw = [&] {
         gVornexRenderer.Device()->SetRenderState(RS_SRGBWRITEENABLE, 0);
-        data->DrawParts(0, kMeshPassForward, &box, 1, nullptr, 0);
+        data->DrawParts(0, kMeshPassForward, &box, 1, skinned ? bone : nullptr, skinned ? 1 : 0);
     };
-    std::vector<uint32_t> pixels = Picture("mesh-sunlit-box", draw, false);
+    std::vector<uint32_t> pixels = Picture(skinned ? "mesh-sunlit-skinned-box" : "mesh-sunlit-box", draw, false);
     ASSERT_EQ(pixels.size(), kSide * kSide);
     struct Face {
         const char* name;
@@ -217,7 +257,9 @@ TEST_F(MeshPictureTest, BoxFacesTakeTheSunByTheLightingFormula) {
             EXPECT_TRUE(near) << f.name << " channel " << k << ": " << have[k] << " for " << want[k] * 255.0f;
         }
     }
-    if (!ok) Picture("mesh-sunlit-box-failed", draw, true);
+    if (!ok) Picture(skinned ? "mesh-sunlit-skinned-box-failed" : "mesh-sunlit-box-failed", draw, true);
 }
+
+INSTANTIATE_TEST_SUITE_P(PlainAndSkinned, MeshSunlitTest, ::testing::Bool());
 
 }  // namespace
