@@ -267,7 +267,6 @@ void Game::RunFixedSteps(const TickSteps& steps) {
             Section s(SECTION_GAMEPLAY_SCHEDULER);
             if (gameplayScheduler) gameplayScheduler->Run(gameplayTimer.Time());
         }
-        StepMeshAnimations();
     }
     FrameUpkeep();
 }
@@ -295,7 +294,6 @@ void Game::RunVariableSteps(const TickSteps& steps) {
             if (gameplayScheduler) gameplayScheduler->Run(gameplayTimer.Time());
         }
         FrameUpkeep();
-        StepMeshAnimations();
     }
     variableSubStep = 0;
 }
