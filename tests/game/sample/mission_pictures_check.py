@@ -10,7 +10,11 @@ samples the log gives lie on the ribbon (a pixel of its colour within 3 pixels o
 nearer its hue than the ground's), the open ground and each tower's block show the colours
 the lighting formula gives (within 10 %: the ground's top, and for a tower a majority of
 its block near one of its lit faces) and the HUD's counters hold text (at least 2 % of their
-rectangles brighter than 200 in every channel); the last frame shows the result panel in its colour over at
+rectangles brighter than 200 in every channel); in every saved frame, every living tower
+and walker the log places on the screen at that step ("Living at step S: NAME,X,Y ...") is
+drawn: at least 4 pixels of an 11 x 11 block around its place are neither ground, ribbon nor
+a mix of the two (the block allows for the frames the picture lags behind the step), except
+near the frame's edges and under the HUD's panel; the last frame shows the result panel in its colour over at
 least 90 % of its rectangle. Colours come from the level source, rectangles from the
 recipe templates the build made; the recipes' screen is fitted into the frame keeping its
 proportions, centred.
@@ -42,7 +46,8 @@ COUNTER_DIGITS = 3
 PANEL_TOLERANCE, PANEL_SHARE = 16, 0.9
 SAME_TOLERANCE, SAME_SHARE = 8, 0.995
 LIT_SHARE, LIT_FLOOR = 0.1, 8  # within 10 % of the formula's value (at least 8 levels)
-GROUND_SPOT = (0.5, 0.85)  # a place of open ground, as shares of the frame's width and height
+GROUND_SPOT = (0.5, 0.85)
+LIVING_REACH, LIVING_PIXELS, LIVING_DISTANCE = 5, 4, 40  # a place of open ground, as shares of the frame's width and height
 MARK = np.array([255, 0, 255], np.uint8)
 failures = []
 
@@ -147,6 +152,48 @@ def check_lighting(pixels, towers, colours, ground, out):
             fail("tower %s at %d %d: %d of its block near a lit face (%s)" %
                  (name, tx, ty, matched.sum(), [np.round(f).tolist() for f in faces]), pixels,
                  box_outline(tx - r - 1, ty - r - 1, tx + r + 1, ty + r + 1), out, "tower-lit-%s.png" % name)
+
+
+def living_places(log):
+    """{step: [(name, x, y)]} of the log's "Living at step" lines."""
+    out = {}
+    for m in re.finditer(r"Living at step (\d+): ([^\n]*)", log):
+        places = []
+        for item in m.group(2).split():
+            name, x, y = item.split(",")
+            places.append((name, int(x), int(y)))
+        out[int(m.group(1))] = places
+    return out
+
+
+def check_living(build, log, frames, ground, ribbon, out):
+    places = living_places(log)
+    steps = [s for s in frame_steps(frames) if s in places]
+    if not steps:
+        failures.append("no saved frame has a \"Living at step\" line")
+        return
+    toward, sun = level_sun()
+    sand = lit(ground, TOWER_FACES[0], toward, sun)
+    line = ribbon - sand
+    x, y, w, h, _, screen = recipe_panel(build, "Hud", "HudPanel")
+    for step in steps:
+        pixels = read_png(os.path.join(frames, "frame-%06d.png" % step))
+        hx0, hy0, hx1, hy1 = fitted((x, y, w, h), screen, pixels.shape)
+        height, width = pixels.shape[:2]
+        r = LIVING_REACH
+        for name, px, py in places[step]:
+            if not (r < px < width - 1 - r and r < py < height - 1 - r):
+                continue
+            if hx0 - r <= px <= hx1 + r and hy0 - r <= py <= hy1 + r:
+                continue
+            block = pixels[py - r:py + r + 1, px - r:px + r + 1].reshape(-1, 3).astype(float)
+            # Distance from the colours between the lit ground and the ribbon (its glow).
+            t = np.clip((block - sand) @ line / (line @ line), 0.0, 1.0)
+            apart = np.linalg.norm(block - (sand + t[:, None] * line), axis=1) > LIVING_DISTANCE
+            if apart.sum() < LIVING_PIXELS:
+                fail("step %d: %s at %d %d is not drawn (%d pixels apart from the ground)" %
+                     (step, name, px, py, apart.sum()), pixels, box_outline(px - r, py - r, px + r, py + r), out,
+                     "missing-%s-%06d.png" % (name, step))
 
 
 def recipe_panel(build, screen, panel):
@@ -278,7 +325,8 @@ def check_result(pixels, build, out):
 
 def check(build, log_path, frames, last, out):
     with open(log_path, encoding="utf-8", errors="replace") as f:
-        start, points, towers = log_places(f.read())
+        log = f.read()
+    start, points, towers = log_places(log)
     ground, ribbon, colours = level_colours()
     steps = [s for s in frame_steps(frames) if s >= start + STEPS_AFTER_START]
     if not steps:
@@ -292,6 +340,7 @@ def check(build, log_path, frames, last, out):
     check_lighting(pixels, towers, colours, ground, out)
     check_hud(pixels, build, out)
     check_result(read_png(last), build, out)
+    check_living(build, log, frames, ground, ribbon, out)
 
 
 def same(first, second, out):

@@ -200,6 +200,30 @@ local function ScreenPoint(x, y, z)
     return Flow.WindowPixels(screen)
 end
 
+-- Every living tower and walker on the screen, every LIVING_LOG_STEPS steps:
+-- "Living at step S: NAME,X,Y ..." (its middle's window pixel).
+local LIVING_LOG_STEPS = 10
+local function LogLiving()
+    local places = {}
+    local function add(name, x, y, z)
+        local sx, sy = ScreenPoint(x, y, z)
+        if sx ~= nil then
+            table.insert(places, string.format("%s,%d,%d", name, sx, sy))
+        end
+    end
+    for _, tower in ipairs(Towers.list) do
+        if tower.alive then
+            add(tower.name, tower.x, 2.5, tower.z)
+        end
+    end
+    for _, unit in ipairs(Squad.units) do
+        if unit.alive and not unit.arrived then
+            add(unit.name, unit.x, 0.8, unit.z)
+        end
+    end
+    gConsole:Print(string.format("Living at step %d: %s", Flow.step, table.concat(places, " ")))
+end
+
 local function LogScreenPlaces()
     local points = {}
     local flags = Squad.RouteFlags()
@@ -360,6 +384,9 @@ local function RunningStep()
     if not screenLogged and steps >= 2 then
         screenLogged = true
         LogScreenPlaces()
+    end
+    if Flow.step % LIVING_LOG_STEPS == 0 then
+        LogLiving()
     end
     HudStep()
     local alive, arrived = Squad.Counts()
