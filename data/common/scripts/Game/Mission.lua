@@ -140,6 +140,8 @@ local function CannotStart(reason)
     gGame:Quit()
 end
 
+local HudStep  -- below: the HUD's counters from the mission's state
+
 local function Start(scenario)
     if math.randomseed ~= nil then
         math.randomseed(scenario.seed)
@@ -171,6 +173,7 @@ local function Start(scenario)
     screenLogged = false
     outcome = nil
     state = "running"
+    HudStep()  -- the mission's values from its first frame, not the recipe's zeros
     gConsole:Print(string.format("Mission %s started at step %d", MISSION_ID, Flow.step))
 end
 
@@ -359,7 +362,7 @@ function Mission.Record(r)
     profile:StoreStats()
 end
 
-local function HudStep()
+function HudStep()
     local alive = Squad.Counts()
     Hud.Update({Survivors = alive + Squad.Waiting(level), Towers = Towers.AliveCount(),
                 Seconds = SecondsLeft(), Airstrikes = airstrikesLeft})
