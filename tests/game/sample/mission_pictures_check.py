@@ -14,7 +14,11 @@ rectangles brighter than 200 in every channel); in every saved frame, every livi
 and walker the log places on the screen at that step ("Living at step S: NAME,X,Y ...") is
 drawn: at least 4 pixels of an 11 x 11 block around its place are neither ground, ribbon nor
 a mix of the two (the block allows for the frames the picture lags behind the step), except
-near the frame's edges and under the HUD's panel; the last frame shows the result panel in its colour over at
+near the frame's edges and under the HUD's panel; every event the log shows ("Event KIND
+NAME at step S screen X Y") shows in the saved frames of its time: a gun's shot and a
+walker's shot (bright pixels near the place from 3 to 8 steps on), a tower's blast and an
+airstrike (from 3 to 16 steps on), a tower's wreck (its dark rubble in the first frame 20
+steps on, when the blast has faded); shots, walkers' shots, blasts and wrecks each are seen at least once; the last frame shows the result panel in its colour over at
 least 90 % of its rectangle. Colours come from the level source, rectangles from the
 recipe templates the build made; the recipes' screen is fitted into the frame keeping its
 proportions, centred.
@@ -47,7 +51,14 @@ PANEL_TOLERANCE, PANEL_SHARE = 16, 0.9
 SAME_TOLERANCE, SAME_SHARE = 8, 0.995
 LIT_SHARE, LIT_FLOOR = 0.1, 8  # within 10 % of the formula's value (at least 8 levels)
 GROUND_SPOT = (0.5, 0.85)
-LIVING_REACH, LIVING_PIXELS, LIVING_DISTANCE = 5, 4, 40  # a place of open ground, as shares of the frame's width and height
+LIVING_REACH, LIVING_PIXELS, LIVING_DISTANCE = 5, 4, 40
+# Event kind: (first and last step after the event a frame shows it, what shows: bright
+# fire or dark rubble); the picture lags the step by about two steps, and a wreck's rubble
+# shows once the blast over it has faded.
+EVENT_SHOWS = {"shot": (3, 8, "bright"), "fire": (3, 8, "bright"), "blast": (3, 16, "bright"),
+               "airstrike": (3, 16, "bright"), "wreck": (20, None, "dark")}
+EVENTS_REQUIRED = ("shot", "fire", "blast", "wreck")
+EVENT_REACH, BRIGHT_LEVEL, BRIGHT_PIXELS, DARK_LEVEL, DARK_PIXELS = 8, 230, 8, 70, 20  # a place of open ground, as shares of the frame's width and height
 MARK = np.array([255, 0, 255], np.uint8)
 failures = []
 
@@ -196,6 +207,37 @@ def check_living(build, log, frames, ground, ribbon, out):
                      "missing-%s-%06d.png" % (name, step))
 
 
+def check_events(log, frames, out):
+    events = [(m.group(1), m.group(2), int(m.group(3)), int(m.group(4)), int(m.group(5)))
+              for m in re.finditer(r"Event (\w+) (\w+) at step (\d+) screen (-?\d+) (-?\d+)", log)]
+    saved = frame_steps(frames)
+    seen = set()
+    r = EVENT_REACH
+    for kind, name, step, x, y in events:
+        if kind not in EVENT_SHOWS:
+            failures.append("event of an unknown kind: %s" % kind)
+            continue
+        first, last, what = EVENT_SHOWS[kind]
+        shown = [f for f in saved if f >= step + first and (last is None or f <= step + last)]
+        if last is None:
+            shown = shown[:1]
+        for f in shown:
+            pixels = read_png(os.path.join(frames, "frame-%06d.png" % f))
+            block = pixels[max(0, y - r):y + r + 1, max(0, x - r):x + r + 1].astype(int)
+            if what == "bright":
+                count, need = int((block.min(axis=-1) > BRIGHT_LEVEL).sum()), BRIGHT_PIXELS
+            else:
+                count, need = int((block.max(axis=-1) < DARK_LEVEL).sum()), DARK_PIXELS
+            if count < need:
+                fail("%s %s at step %d does not show at %d %d in frame %d (%d %s pixels)" %
+                     (kind, name, step, x, y, f, count, what), pixels, box_outline(x - r, y - r, x + r, y + r), out,
+                     "event-%s-%s-%06d.png" % (kind, name, f))
+            seen.add(kind)
+    for kind in EVENTS_REQUIRED:
+        if kind not in seen:
+            failures.append("no saved frame shows a %s event" % kind)
+
+
 def recipe_panel(build, screen, panel):
     """(x, y, width, height, colour) of a named panel of a built recipe template."""
     path = os.path.join(build, "sample_data", "templates", sample_game.UI_FOLDER, screen + ".BinaryTemplate")
@@ -341,6 +383,7 @@ def check(build, log_path, frames, last, out):
     check_hud(pixels, build, out)
     check_result(read_png(last), build, out)
     check_living(build, log, frames, ground, ribbon, out)
+    check_events(log, frames, out)
 
 
 def same(first, second, out):

@@ -141,6 +141,7 @@ local function CannotStart(reason)
 end
 
 local HudStep  -- below: the HUD's counters from the mission's state
+local ScreenPoint  -- below: the window pixel of a world point
 
 local function Start(scenario)
     if math.randomseed ~= nil then
@@ -157,6 +158,7 @@ local function Start(scenario)
     end
     Squad.Reset()
     Towers.Reset()
+    Towers.ScreenPoint = ScreenPoint
     local route = Squad.BuildRoute(level.start)
     Towers.Spawn(level.towerMarkers, scenario.difficulty)
     BuildRibbon(route)
@@ -192,7 +194,7 @@ end
 
 -- ---- the picture checks' lines ----
 
-local function ScreenPoint(x, y, z)
+function ScreenPoint(x, y, z)
     local ui, screen = Vector:Instance(0, 0, 0, 0), Vector:Instance(0, 0, 0, 0)
     if not gGame:WorldPositionToUIPoint(Vector:Instance(x, y, z, 1), ui) then
         return nil
@@ -477,6 +479,7 @@ function Mission.Airstrike(x, z)
         end
     end
     gConsole:Print(string.format("Airstrike at %.1f %.1f: %d towers hit", x, z, #hit))
+    Towers.Blast("airstrike", "Airstrike", x, z)
     for _, tower in ipairs(hit) do
         Towers.TakeDamage(tower, AIRSTRIKE_DAMAGE, nil)
     end
