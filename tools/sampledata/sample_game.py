@@ -101,7 +101,7 @@ FLASH_FIRE = {
     "Node 0 size": 1.6, "Node 0 color": [255, 250, 210, 255, 1.0], "Node 1 size": 1.8,
     "Node 1 color": [255, 240, 170, 255, 1.0], "Node 2 size": 1.6, "Node 2 color": [255, 200, 90, 255, 1.0],
     "Node 3 size": 1.0, "Node 3 color": [120, 60, 20, 255, 1.0]}
-SPARK_FIRE = dict(FLASH_FIRE, **{"Node 0 size": 1.0, "Node 1 size": 1.2, "Node 2 size": 1.0, "Node 3 size": 0.6})
+SPARK_FIRE = dict(FLASH_FIRE, **{"Node 0 size": 1.3, "Node 1 size": 1.5, "Node 2 size": 1.3, "Node 3 size": 0.8})
 RUBBLE_BOX = [-1.8, 0, -1.8, 1, 1.8, 0.8, 1.8, 1]
 RUBBLE_COLOUR = [45, 40, 36, 255, 1.0]
 

@@ -16,8 +16,8 @@ drawn: at least 4 pixels of an 11 x 11 block around its place are neither ground
 a mix of the two (the block allows for the frames the picture lags behind the step), except
 near the frame's edges and under the HUD's panel; every event the log shows ("Event KIND
 NAME at step S screen X Y") shows in the saved frames of its time: a gun's shot and a
-walker's shot (bright pixels near the place from 3 to 8 steps on), a tower's blast and an
-airstrike (from 3 to 16 steps on), a tower's wreck (its dark rubble in the first frame 20
+walker's shot (bright pixels near the place from 5 to 10 steps on), a tower's blast and an
+airstrike (from 5 to 24 steps on), a tower's wreck (its dark rubble in the first frame 30
 steps on, when the blast has faded); shots, walkers' shots, blasts and wrecks each are seen at least once; the last frame shows the result panel in its colour over at
 least 90 % of its rectangle. Colours come from the level source, rectangles from the
 recipe templates the build made; the recipes' screen is fitted into the frame keeping its
@@ -53,10 +53,10 @@ LIT_SHARE, LIT_FLOOR = 0.1, 8  # within 10 % of the formula's value (at least 8 
 GROUND_SPOT = (0.5, 0.85)
 LIVING_REACH, LIVING_PIXELS, LIVING_DISTANCE = 5, 4, 40
 # Event kind: (first and last step after the event a frame shows it, what shows: bright
-# fire or dark rubble); the picture lags the step by about two steps, and a wreck's rubble
-# shows once the blast over it has faded.
-EVENT_SHOWS = {"shot": (3, 8, "bright"), "fire": (3, 8, "bright"), "blast": (3, 16, "bright"),
-               "airstrike": (3, 16, "bright"), "wreck": (20, None, "dark")}
+# fire or dark rubble); the picture lags the step by about two steps and the particles
+# need a step or two to gather, and a wreck's rubble shows once the blast over it has faded.
+EVENT_SHOWS = {"shot": (5, 10, "bright"), "fire": (5, 10, "bright"), "blast": (5, 24, "bright"),
+               "airstrike": (5, 24, "bright"), "wreck": (30, None, "dark")}
 EVENTS_REQUIRED = ("shot", "fire", "blast", "wreck")
 EVENT_REACH, BRIGHT_LEVEL, BRIGHT_PIXELS, DARK_LEVEL, DARK_PIXELS = 8, 230, 8, 70, 20  # a place of open ground, as shares of the frame's width and height
 MARK = np.array([255, 0, 255], np.uint8)

@@ -20,7 +20,7 @@ local SHIELD_MASK = {1, 1, 0, 0, 0, 0, 0, 0}  -- the shield covers two sectors o
 local SHIELD_TURN_RATE = 90    -- degrees per second
 local WRECKS = {"TowerWreck", "TowerWreck2", "TowerWreck3", "TowerWreck4"}
 local BLASTS = {"Blast1", "Blast2", "Blast3"}
-local FLASH_STEPS, FIRE_STEPS, BLAST_STEPS = 4, 4, 8  -- steps an event's effect spawns
+local FLASH_STEPS, FIRE_STEPS, BLAST_STEPS = 6, 6, 15  -- steps an event's effect spawns
 local WALKER_GUN_HEIGHT = 1.2
 
 gLua:RegisterClass("GunTower", "ZKRTowerEntity")
