@@ -160,7 +160,7 @@ void main() {
     vec4 scene = texture(SceneTexture, uv);
     vec3 colour = (scene.rgb + texture(GlowTexture, glowUv).rgb * GlowColor.rgb) * Exposition.w;
     vec3 original = colour;
-    vec3 t = clamp(colour * (1.0 / 1.8778618), 0.0, 1.0) * (1023.0 / 1024.0) + 0.5 / 1024.0;
+    vec3 t = clamp(sqrt(max(colour, 0.0)) * 0.5, 0.0, 1.0) * (1023.0 / 1024.0) + 0.5 / 1024.0;
     colour = SrgbDecode(vec3(texture(ToneLookupTexture, vec2(t.r, 0.5)).r, texture(ToneLookupTexture, vec2(t.g, 0.5)).g,
                              texture(ToneLookupTexture, vec2(t.b, 0.5)).b));
     colour = mix(vec3(Luminance(colour)), colour, Grading.z);

@@ -317,18 +317,12 @@ void Game::ClearDelayedEntityLists() {
 }
 
 // ---------------------------------------------------------------------------------
-// Mesh animation.
+// Mesh animation: the finish list of meshes whose replicated animation data waits for the
+// end of the frame. The design names nothing that would fill a per-step animation list,
+// so the step keeps none (its walk only ever met an empty list).
 
-void Game::AddAnimatedMesh(Entity* mesh) { AddUnique(animatedMeshes, mesh); }
-void Game::RemoveAnimatedMesh(Entity* mesh) { Forget(animatedMeshes, mesh); }
 void Game::AddMeshToFinishList(Entity* mesh) { AddUnique(meshFinishList, mesh); }
 void Game::RemoveMeshFromFinishList(Entity* mesh) { Forget(meshFinishList, mesh); }
-
-void Game::StepMeshAnimations() {
-    WalkAndCompact(animatedMeshes, [](Entity* e) {
-        if (MeshEntity* mesh = MeshOf(e)) mesh->Animate(0);
-    });
-}
 
 void Game::FinishMeshAnimations() {
     WalkAndCompact(meshFinishList, [](Entity* e) {

@@ -226,7 +226,6 @@ void Game::ReleaseGameObjects() {
     receivedChangeEntities.Release();
     serverDelayedEntities.Release();
     delayedEntities.Release();
-    animatedMeshes.Release();
     meshFinishList.Release();
     delete cameraController;
     cameraController = nullptr;

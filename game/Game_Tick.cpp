@@ -276,7 +276,6 @@ void Game::RunFixedSteps(const TickSteps& steps) {
             Section s(SECTION_GAMEPLAY_SCHEDULER);
             if (gameplayScheduler) gameplayScheduler->Run(gameplayTimer.Time());
         }
-        StepMeshAnimations();
     }
     FrameUpkeep();
 }
@@ -304,7 +303,6 @@ void Game::RunVariableSteps(const TickSteps& steps) {
             if (gameplayScheduler) gameplayScheduler->Run(gameplayTimer.Time());
         }
         FrameUpkeep();
-        StepMeshAnimations();
     }
     variableSubStep = 0;
 }

@@ -143,16 +143,25 @@ inline uint32_t PackLookupTexel(const Vector& v) {
 }
 
 // The tone curve and the colour lookup folded into one table, so the composite reads
-// each channel once. The two source tables are read as the composite once read them:
-// through sRGB conversion with linear filtering, the tone curve at the gamma-mapped
-// input x^2.2 / 4 (clamped to 0..4) and the lookup at the tone value (its position in
-// the 64 texels is value x 63). The fold's texel j stands for the input
-// j / (n - 1) x kToneLookupTop, spaced evenly (the composite reaches it without a power;
-// beyond the top the tone curve's read stays on its last texel), and holds, per
-// channel, that input's result sRGB-encoded and rounded to a byte; its alpha holds the
-// square root of the tone curve's green there, rounded to a byte (the composite's local
-// contrast squares it). Inputs and output are 0xAARRGGBB texels.
-constexpr float kToneLookupTop = 1.8778618f;  // 4^(1 / 2.2); the composite's shader has it too
+// each channel once. The two source tables are read as a composite reading them would:
+// through sRGB conversion with linear filtering. The tone curve's texels are
+// gamma-mapped (texel i holds the curve at (i / 256)^(1 / 2.2)), so the curve works on
+// the gamma-encoded input: it is read at the texel whose position is the input's sRGB
+// encoding, and its sRGB read gives back linear light (the default straight curve is the
+// identity). The
+// lookup is read at the tone value sRGB-encoded (its position in the 64 texels is that
+// value x 63), so the default straight lookup is the identity too. The fold's texel j
+// stands for the input (j / (n - 1) x kToneLookupTop)^2, spaced evenly over the input's
+// square root (the composite reaches it with one square root, and the dark end gets as
+// many texels as the gamma-mapped curve gives it), and holds, per channel, that input's
+// result sRGB-encoded and rounded to a byte; its alpha holds the square root of the tone
+// curve's green there, rounded to a byte (the composite's local contrast squares it).
+// Inputs and output are 0xAARRGGBB texels.
+constexpr float kToneLookupTop = 2.0f;  // the square root of the tone curve's top input 4; the composite has it too
+inline float SrgbEncodeValue(float v) {
+    const double c = v <= 0.0031308f ? v * 12.92 : 1.055 * std::pow(static_cast<double>(v), 1.0 / 2.4) - 0.055;
+    return static_cast<float>(c);
+}
 inline void FoldToneCurveAndLookup(const uint32_t* tone, uint32_t toneTexels, const uint32_t* lookup,
                                    uint32_t lookupTexels, uint32_t* fold, uint32_t foldTexels) {
     static const auto decoded = [] {
@@ -166,8 +175,7 @@ inline void FoldToneCurveAndLookup(const uint32_t* tone, uint32_t toneTexels, co
         return t;
     }();
     auto encode = [](float v) -> uint32_t {
-        const double c = v <= 0.0031308f ? v * 12.92 : 1.055 * std::pow(static_cast<double>(v), 1.0 / 2.4) - 0.055;
-        const double b = c * 255.0 + 0.5;
+        const double b = static_cast<double>(SrgbEncodeValue(v)) * 255.0 + 0.5;
         return b <= 0.0 ? 0u : b >= 255.0 ? 255u : static_cast<uint32_t>(b);
     };
     // A clamped, linearly filtered read of channel `shift` of an n-texel table at x texels.
@@ -182,12 +190,16 @@ inline void FoldToneCurveAndLookup(const uint32_t* tone, uint32_t toneTexels, co
     };
     const float step = foldTexels > 1 ? kToneLookupTop / static_cast<float>(foldTexels - 1) : 0.0f;
     for (uint32_t j = 0; j < foldTexels; ++j) {
-        const float input = static_cast<float>(j) * step;
-        const float u = std::pow(input, 2.2f) * 0.25f;
+        const float root = static_cast<float>(j) * step;
+        // The tone texel whose gamma-mapped position is the input's sRGB encoding: the
+        // curve's value there, read through sRGB, is the input itself for the straight
+        // curve (at the dark end too, where sRGB departs from the power 2.2).
+        const float at = std::pow(SrgbEncodeValue(root * root), 2.2f) * 0.25f * static_cast<float>(toneTexels);
         uint32_t texel = 0;
         for (uint32_t shift = 0; shift <= 16; shift += 8) {
-            const float toned = read(tone, toneTexels, u * static_cast<float>(toneTexels) - 0.5f, shift);
-            const float looked = read(lookup, lookupTexels, toned * static_cast<float>(lookupTexels - 1), shift);
+            const float toned = read(tone, toneTexels, at, shift);
+            const float looked =
+                read(lookup, lookupTexels, SrgbEncodeValue(toned) * static_cast<float>(lookupTexels - 1), shift);
             texel |= encode(looked) << shift;
             if (shift == 8) texel |= static_cast<uint32_t>(std::sqrt(toned) * 255.0f + 0.5f) << 24;
         }

@@ -29,18 +29,15 @@ Element Classify(Entity* e) {
     return out;
 }
 
-// The effect's descendants breadth first, in element order; with takingPart only those
-// carrying the element flag. Gathered before anything is done to them.
+// The effect's elements, its own children in element order; with takingPart only those
+// carrying the element flag. An element's own children are not the effect's: a particle
+// element's particle children keep their start switches and run as their parent makes
+// them. Gathered before anything is done to them.
 std::vector<Element> Elements(const Entity* effect, bool takingPart) {
     std::vector<Element> out;
-    std::vector<const Entity*> queue{effect};
-    for (size_t i = 0; i < queue.size(); ++i) {
-        for (uint32_t c = 0; c < queue[i]->GetChildrenCount(); ++c) {
-            Entity* e = queue[i]->GetChild(c);
-            if (!e) continue;
-            queue.push_back(e);
-            if (!takingPart || (e->GetFlags() & ENTITYFLAG_COMPOUNDELEMENT)) out.push_back(Classify(e));
-        }
+    for (uint32_t c = 0; c < effect->GetChildrenCount(); ++c) {
+        Entity* e = effect->GetChild(c);
+        if (e && (!takingPart || (e->GetFlags() & ENTITYFLAG_COMPOUNDELEMENT))) out.push_back(Classify(e));
     }
     return out;
 }

@@ -167,6 +167,12 @@ public:
 
     // Rendering class 0 -> 3, 1 -> 5, 2 -> 7, 3 -> 13, anything else 3.
     static uint32_t BucketForRenderingClass(uint32_t renderingClass);
+    // The classes the entity kinds take: solid geometry first, then what blends over it
+    // (particles, effects), whose draws leave depth writes off and must not come before a
+    // solid draw that relies on the depth buffer (a solid mesh drawn after them would
+    // write no depth and be painted over by whatever is drawn behind it next).
+    static constexpr uint32_t kRenderingClassSolid = 0;
+    static constexpr uint32_t kRenderingClassBlended = 1;
 
 private:
     template <class... T>

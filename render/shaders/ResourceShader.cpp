@@ -102,9 +102,11 @@ void LogCompilerLines(gfx::Blob* messages, bool failed) {
     }
 }
 
-// The option macros of a variant, the skinning bone count and the terminator; the
-// options also as one space-separated line for the log.
-void BuildMacros(const std::vector<std::string>& options, std::vector<gfx::ShaderMacro>* macros,
+// The option macros of a variant, the skinning bone count, the stage's macro and the
+// terminator; the options also as one space-separated line for the log. The stage macro
+// lets one source keep the other stage's constants out of a stage's table (the pixel
+// stage has 224 registers, the vertex stage's skinning palette alone takes 192).
+void BuildMacros(const std::vector<std::string>& options, bool pixelStage, std::vector<gfx::ShaderMacro>* macros,
                  std::string* optionText) {
     for (const std::string& o : options) {
         macros->push_back({o.c_str(), nullptr});
@@ -112,6 +114,7 @@ void BuildMacros(const std::vector<std::string>& options, std::vector<gfx::Shade
         *optionText += o;
     }
     macros->push_back({"MAX_SHADER_SKINNING_BONES", kSkinningBones});
+    macros->push_back({pixelStage ? "PIXEL_STAGE" : "VERTEX_STAGE", nullptr});
     macros->push_back({nullptr, nullptr});
 }
 
@@ -404,7 +407,7 @@ bool ResourceShader::Compile(const uint64_t* previousTime, void** code, uint32_t
 
     std::vector<gfx::ShaderMacro> macros;
     std::string optionText;
-    BuildMacros(options, &macros, &optionText);
+    BuildMacros(options, kind == SHADER_KIND_PIXEL, &macros, &optionText);
 
     char path[fs::kMaxPath];
     FileSystem::ComposePath(path, sizeof path, family.c_str(), "hlsl", kSourceFolder);

@@ -28,7 +28,7 @@ class VertexShader;
 }
 
 constexpr uint32_t kShaderCacheMagic = 0xF3981BD6u;
-constexpr uint32_t kShaderCacheVersion = 4;
+constexpr uint32_t kShaderCacheVersion = 5;
 constexpr uint32_t kMaxShaderSkinningBones = 64;
 constexpr uint32_t kBoneRegisters = 3;  // a skinning matrix is three rows at vertex c0 up
 

@@ -220,6 +220,12 @@ void SceneParametersTemplate::OnLoaded(uint32_t options) {
     RebuildWrapper((options & kSceneLoadNoWait) == 0);
 }
 
+bool SceneParametersTemplate::ReadTemplateProperties(BoundedReader& in) {
+    if (!EntityTemplate::ReadTemplateProperties(in)) return false;
+    RebuildWrapper(true);
+    return true;
+}
+
 void SceneParametersTemplate::OnPropertyChanged(const char* propertyName) {
     RebuildWrapper(true);
     NotifyEntitiesOfChange();

@@ -34,6 +34,9 @@ public:
 
     // Rebuilds the wrapper (waiting for the textures unless load flag 4 is set).
     void OnLoaded(uint32_t options) override;
+    // A binary template's property list is read without the load hook: the render-side
+    // set is built from it here.
+    bool ReadTemplateProperties(BoundedReader& in) override;
     // Rebuilds the wrapper, tells the entities, and for the project's "UI scene param
     // template" hands the new set to the UI and notifies the configuration.
     void OnPropertyChanged(const char* propertyName) override;

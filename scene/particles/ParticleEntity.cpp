@@ -165,7 +165,7 @@ ParticleEntityRenderingContext* ParticleEntity::Context() const {
 EntityRenderingContext* ParticleEntity::CreateRenderingContext() {
     const ParticleTemplate* t = GetParticleTemplate();
     EntityRenderingContextSetup s;
-    FillRenderingContextSetup(s, 0, 0);
+    FillRenderingContextSetup(s, EntityRenderingContext::kRenderingClassBlended, 0);
     auto* context = new ParticleEntityRenderingContext(s, t && !t->offscreenProcessingEnabled);
     ApplyTemplate(context, playMode);
     if (spawning) context->PostCommand(PARTICLE_CONTEXT_START);

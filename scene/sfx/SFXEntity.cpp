@@ -159,7 +159,7 @@ EntityRenderingContext* SFXEntity::CreateRenderingContext() {
                                                             : 0u;
     if (!t->offscreenProcessingEnabled) flags |= SFX_CONTEXT_DROP_UNDRAWN;
     EntityRenderingContextSetup s;
-    FillRenderingContextSetup(s, 0, 0);
+    FillRenderingContextSetup(s, EntityRenderingContext::kRenderingClassBlended, 0);
     auto* c = new SFXContext(s, this, t, flags);
     c->Setup(t->definition, GetGlobalLocationMatrix(), false, 0);
     ApplyRenderFlags();

@@ -7,8 +7,9 @@ and plays.
 
 templates: the game's templates in the folder "Outpost" (the walker, the two tower bodies
 of one tower mesh, the gun and shield towers made of them, their markers, the player and
-versus markers, the triggers, the route ribbon, the ambient sound, the wreck effect and its
-smoke, the level parameters, the route's flag and graph, the ground and the scene
+versus markers, the triggers, the route ribbon, the ambient sound, the event effects (the
+wreck with its smoke and rubble, the blast, the muzzle flash and the walker's shot, each
+with its particle element), the level parameters, the route's flag and graph, the ground and the scene
 parameters) and the recipe templates "UI/Hud", "UI/Result" and "UI/Lobby". sample_scene.py
 enters them in the catalogue from STUBS and UI_STUBS below; sample_ui.py adds STRINGS to
 the strings file. The walker, the towers and the two script triggers name the script classes
@@ -59,7 +60,8 @@ TEMPLATES = [(name, template_guid(i + 1), kind) for i, (name, kind) in enumerate
     ("MissionEnd", SCRIPT_TRIGGER), ("Minefield", DAMAGE_SURFACE), ("ProgressArea", PROGRESS_AREA),
     ("Ribbon", PATH_RENDERER), ("Ambient", AMBIENT_SOUND), ("WreckSmoke", PARTICLE), ("TowerWreck", EFFECT),
     ("LevelParams", LEVEL_PARAMS), ("Flag", FLAG), ("Graph", GRAPH), ("Ground", MESH), ("SceneParams", SCENE_PARAMS),
-    ("Camera", 0)])]
+    ("Camera", 0), ("Rubble", MESH), ("BlastFire", PARTICLE), ("Blast", EFFECT), ("FlashFire", PARTICLE),
+    ("MuzzleFlash", EFFECT), ("SparkFire", PARTICLE), ("WalkerFire", EFFECT)])]
 GUIDS = {name: guid for name, guid, _ in TEMPLATES}
 STUBS = [(name, guid, kind) for name, guid, kind in TEMPLATES]
 # The script classes the entities of a template answer to.
@@ -80,6 +82,28 @@ WRECK_SMOKE = {
     "Node 0 size": 0.8, "Node 0 color": [60, 55, 50, 0, 1.0], "Node 1 size": 1.6,
     "Node 1 color": [50, 45, 40, 200, 1.0], "Node 2 size": 3.0, "Node 2 color": [40, 40, 40, 120, 1.0],
     "Node 3 size": 4.0, "Node 3 color": [30, 30, 30, 0, 1.0]}
+
+# The events' effects: a blast of fire (a destroyed tower, an airstrike), a gun's muzzle
+# flash and a walker's shot, each one particle element that spawns while the scripts keep
+# its effect started; bright, so they show over the ground. A wreck leaves its
+# rubble (a dark, low box, a plain element the wreck shows) under the smoke.
+BLAST_FIRE = {
+    "Life time": 0.7, "Life time variable": 0.2, "Spawn rate": 160.0, "Emitter size": [1.5, 1.0, 1.5, 0],
+    "Initial velocity": [0, 4.0, 0, 0], "Initial velocity var": [3.0, 2.0, 3.0, 0], "Velocity damping": 0.8,
+    "Texture file name": "SFX/SoftRound.dds", "Blending mode": 1, "Random rotation at start": True,
+    "Node 0 size": 1.5, "Node 0 color": [255, 240, 160, 255, 1.0], "Node 1 size": 3.0,
+    "Node 1 color": [255, 180, 70, 255, 1.0], "Node 2 size": 4.0, "Node 2 color": [230, 100, 30, 255, 1.0],
+    "Node 3 size": 4.5, "Node 3 color": [80, 30, 10, 255, 1.0]}
+FLASH_FIRE = {
+    "Life time": 0.25, "Spawn rate": 120.0, "Emitter size": [0.3, 0.3, 0.3, 0],
+    "Initial velocity": [0, 0.5, 0, 0], "Initial velocity var": [1.0, 1.0, 1.0, 0], "Velocity damping": 0.9,
+    "Texture file name": "SFX/SoftRound.dds", "Blending mode": 1,
+    "Node 0 size": 1.6, "Node 0 color": [255, 250, 210, 255, 1.0], "Node 1 size": 1.8,
+    "Node 1 color": [255, 240, 170, 255, 1.0], "Node 2 size": 1.6, "Node 2 color": [255, 200, 90, 255, 1.0],
+    "Node 3 size": 1.0, "Node 3 color": [120, 60, 20, 255, 1.0]}
+SPARK_FIRE = dict(FLASH_FIRE, **{"Node 0 size": 1.3, "Node 1 size": 1.5, "Node 2 size": 1.3, "Node 3 size": 0.8})
+RUBBLE_BOX = [-1.8, 0, -1.8, 1, 1.8, 0.8, 1.8, 1]
+RUBBLE_COLOUR = [45, 40, 36, 255, 1.0]
 
 RIBBON_TEXTURE = "Outpost/Ribbon.dds"
 CURSOR = "Outpost/Cursor.tga"
@@ -273,7 +297,15 @@ def templates(statements):
                                       props={"box": TRIGGER_BOX}),
         "Ribbon": game_template("Ribbon", PATH_RENDERER, ribbon_values(ribbon)),
         "Ambient": game_template("Ambient", AMBIENT_SOUND, {"SoundEntryName": str(ambient["entry"])}, head=[]),
-        "TowerWreck": game_template("TowerWreck", EFFECT, {}, head=[element("Smoke", "WreckSmoke")]),
+        "TowerWreck": game_template("TowerWreck", EFFECT, {},
+                                    head=[element("Smoke", "WreckSmoke"), element("Rubble", "Rubble")]),
+        "Rubble": mesh_template(GUIDS["Rubble"], RUBBLE_BOX, RUBBLE_COLOUR),
+        "Blast": game_template("Blast", EFFECT, {}, head=[element("Fire", "BlastFire")]),
+        "MuzzleFlash": game_template("MuzzleFlash", EFFECT, {}, head=[element("Fire", "FlashFire")]),
+        "WalkerFire": game_template("WalkerFire", EFFECT, {}, head=[element("Fire", "SparkFire")]),
+        "BlastFire": fire_template("BlastFire", BLAST_FIRE),
+        "FlashFire": fire_template("FlashFire", FLASH_FIRE),
+        "SparkFire": fire_template("SparkFire", SPARK_FIRE),
         "LevelParams": game_template("LevelParams", LEVEL_PARAMS, {}),
         "WreckSmoke": proplist.binary_template({
             "guid": GUIDS["WreckSmoke"], "type": PARTICLE,
@@ -295,6 +327,12 @@ def templates(statements):
     }
     assert sorted(out) == sorted(GUIDS)
     return out
+
+
+def fire_template(name, definition):
+    return proplist.binary_template({
+        "guid": GUIDS[name], "type": PARTICLE, "props": {"box": [-3, 0, -3, 1, 3, 6, 3, 1], "color": [255, 160, 0, 255, 1.0]},
+        "class_props": proplist.particle_template_props(True, definition)})
 
 
 def ribbon_values(ribbon):
@@ -442,7 +480,7 @@ def scene_entities(statements):
         add("Ambient", name, pos=ground_point(ambient["at"]), head_props=compound,
             class_props=game("ZKRAmbientSoundEntity", {}))
     for name, effect in level_items(statements, "effect"):
-        add("TowerWreck", name, pos=ground_point(effect["at"]), head_props=compound,
+        add(str(effect.get("template", "TowerWreck")), name, pos=ground_point(effect["at"]), head_props=compound,
             class_props=game("ZKREffectEntity", {}))
     return entities, params
 

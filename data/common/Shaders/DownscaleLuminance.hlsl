@@ -36,7 +36,9 @@ float4 pixel(VertexOut i) : COLOR0
     float3 colour = (tex2D(SceneTexture, i.uv0).rgb + tex2D(SceneTexture, i.uv1).rgb +
                      tex2D(SceneTexture, i.uv2).rgb + tex2D(SceneTexture, i.uv3).rgb) * 0.25;
     float y = max(dot(colour, luma) * Constants[0].x, 0.0);
-    // The tone curve's texel of y (its texels are gamma-mapped over 0..4).
-    float toned = tex2D(ToneCurveTexture, float2(pow(y, 2.2) * 0.25, 0.5)).g;
+    // The tone curve's texel of y: its texels are gamma-mapped over 0..4, and the curve
+    // works on the sRGB-encoded input, as the composite's table reads it.
+    float encoded = y <= 0.0031308 ? y * 12.92 : 1.055 * pow(y, 1.0 / 2.4) - 0.055;
+    float toned = tex2D(ToneCurveTexture, float2(pow(encoded, 2.2) * 0.25 + 0.5 / 1024.0, 0.5)).g;
     return float4(toned, toned, toned, toned);
 }

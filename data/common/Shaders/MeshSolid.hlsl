@@ -12,10 +12,15 @@
 // c207 the light colour x 0.25 (w its luminance), c208 to c210 the secondary, side and
 // specular colours x 0.25, c211 (wrap-around, fake shadow strength, shadow strength, 0),
 // c212 and c213 the cloud projection from view space, c214 and c215 the layer's; the
-// cloud texture on s4 and the layer texture on s5. Every pixel register is below ps_3_0's
-// 224; the constants placed without a register (the matrices, the colour) take c202 on
-// in the pixel stage, where nothing reads them.
+// cloud texture on s4 and the layer texture on s5. The forward variants light with the
+// sun as the global light does (the colours are stored at a quarter, so the sum is
+// scaled by 4). A part without vertex normals is lit by the normal of its triangle's
+// plane, taken from the screen-space slopes of its view position. The vertex stage's
+// constants (the skinning palette, the matrices, the colour) are left out of the pixel
+// stage, whose 224 registers would not hold them beside these.
 #include "GBuffer.hlsli"
+
+#ifndef PIXEL_STAGE
 #include "Skinning.hlsli"
 
 row_major float4x4 ModelViewProjMatrix;
@@ -28,8 +33,14 @@ float4 BoxMax : register(c197);
 float4 PartValues : register(c198);
 float4 SecondaryParams : register(c200);
 float4 CameraPosition : register(c201);
-
+#else
 float4 PartParams : register(c194);
+float4 SunDirection : register(c205);       // view space, toward the sun
+float4 SunColor : register(c207);           // x 0.25; w its luminance
+float4 SecondaryColor : register(c208);     // x 0.25
+float4 SideColor : register(c209);          // x 0.25
+float4 LightTerms : register(c211);         // wrap-around, fake shadow strength, shadow strength
+#endif
 
 sampler2D DiffuseTexture : register(s0);
 sampler2D NormalTexture : register(s1);
@@ -47,7 +58,10 @@ struct VertexOut
     float4 screen : TEXCOORD2;
     float3 worldPosition : TEXCOORD3;
     float3 viewTangent : TEXCOORD4;
+    float3 viewPosition : TEXCOORD5;
 };
+
+#ifndef PIXEL_STAGE
 
 VertexOut vertex(float4 position : POSITION, float3 normal : NORMAL, float4 tangent : TANGENT,
                  float2 uv : TEXCOORD0, float4 weights : BLENDWEIGHT, float4 indices : BLENDINDICES,
@@ -74,6 +88,7 @@ VertexOut vertex(float4 position : POSITION, float3 normal : NORMAL, float4 tang
     o.viewNormal = mul(float4(normal, 0.0), ModelViewMatrix).xyz;
     o.screen = o.position;
     o.worldPosition = mul(position, ModelMatrix).xyz;
+    o.viewPosition = mul(position, ModelViewMatrix).xyz;
 #ifdef NORMAL_MAP_TEXTURE
     o.viewTangent = mul(float4(tangent.xyz, 0.0), ModelViewMatrix).xyz;
 #else
@@ -81,10 +96,16 @@ VertexOut vertex(float4 position : POSITION, float3 normal : NORMAL, float4 tang
 #endif
     return o;
 }
+#else
 
 float3 SurfaceNormal(VertexOut i)
 {
-    float3 n = normalize(i.viewNormal + float3(0.0, 0.0, 1e-6));
+    // Without vertex normals (the stream reads zero): the triangle's plane, turned
+    // toward the camera (the view origin).
+    float3 face = cross(ddx(i.viewPosition), ddy(i.viewPosition));
+    face = dot(face, i.viewPosition) > 0.0 ? -face : face;
+    float3 n = dot(i.viewNormal, i.viewNormal) > 1e-12 ? i.viewNormal : face;
+    n = normalize(n + float3(0.0, 0.0, 1e-12));
 #ifdef NORMAL_MAP_TEXTURE
     float3 t = normalize(i.viewTangent + float3(1e-6, 0.0, 0.0));
     float3 b = cross(n, t);
@@ -106,7 +127,13 @@ float4 pixel(VertexOut i) : COLOR0
 {
     float4 diffuse = tex2D(DiffuseTexture, i.uv) * i.colour;
     clip(diffuse.a * PartParams.y + PartParams.z);
-    float3 result = diffuse.rgb;
+    // The sun as the global light gives it, without the ambient cube.
+    float3 n = SurfaceNormal(i);
+    float facing = dot(n, SunDirection.xyz);
+    float wrap = LightTerms.x;
+    float sun = saturate((facing + wrap) / (1.0 + wrap));
+    float3 light = SecondaryColor.rgb + SideColor.rgb * (1.0 - abs(facing)) + SunColor.rgb * sun;
+    float3 result = diffuse.rgb * light * 4.0;
     float2 screenUV = i.screen.xy / i.screen.w * float2(0.5, -0.5) + 0.5;
 #ifdef SHADOWMAP
     float shade = tex2D(ShadowTexture, screenUV).r;
@@ -116,7 +143,6 @@ float4 pixel(VertexOut i) : COLOR0
     result *= lerp(0.5, 1.0, shade);
 #endif
 #ifdef ENV_MAP
-    float3 n = SurfaceNormal(i);
     result += tex2D(EnvironmentTexture, n.xy * 0.5 + 0.5).rgb * PartParams.x;
 #endif
 #ifdef DESATURATION
@@ -133,4 +159,5 @@ float4 pixel(VertexOut i) : COLOR0
 #endif
     return float4(result, diffuse.a);
 }
+#endif
 #endif

@@ -72,11 +72,11 @@ float3 SrgbDecode(float3 c)
 }
 
 // The tone curve followed by the colour lookup, one table of 1024 texels: texel j for
-// the input j / 1023 x 4^(1 / 2.2) (1.8778618, where the tone curve's read ends).
+// the linear input (j / 1023 x 2)^2 (4, where the tone curve's read ends, at the top).
 // Beyond either end the clamped read stays on the end texel.
 float3 ToneCurveAndLookup(float3 c)
 {
-    float3 u = c * (1023.0 / 1024.0 / 1.8778618) + 0.5 / 1024.0;
+    float3 u = sqrt(max(c, 0.0)) * (1023.0 / 1024.0 / 2.0) + 0.5 / 1024.0;
     return SrgbDecode(float3(tex2D(ToneLookupTexture, float2(u.r, 0.5)).r, tex2D(ToneLookupTexture, float2(u.g, 0.5)).g,
                              tex2D(ToneLookupTexture, float2(u.b, 0.5)).b));
 }
@@ -103,7 +103,7 @@ float4 pixel(VertexOut i) : COLOR0
     float local = glow.a;
     // The tone curve's green at the pixel's luminance: the table's alpha holds its square
     // root.
-    float root = tex2D(ToneLookupTexture, float2(Luminance(colour) * (1023.0 / 1024.0 / 1.8778618) + 0.5 / 1024.0, 0.5)).a;
+    float root = tex2D(ToneLookupTexture, float2(sqrt(max(Luminance(colour), 0.0)) * (1023.0 / 1024.0 / 2.0) + 0.5 / 1024.0, 0.5)).a;
     float here = root * root;
     float ratio = clamp(here / max(local, 1e-4), Constants[2].y * 2.0, Constants[2].z * 2.0);
     colour *= pow(ratio, Constants[2].x - 1.0);

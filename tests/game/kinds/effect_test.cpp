@@ -130,7 +130,8 @@ struct EffectTest : sceneframe::SceneEntityFixture<RendererFixture> {
     Entity* plain = nullptr;
 };
 
-// A new effect rests stopped, in ghost mode, its elements kept from starting themselves.
+// A new effect rests stopped, in ghost mode, its elements kept from starting themselves;
+// an element's own children (the holder's effect) keep their switches.
 TEST_F(EffectTest, RestsStoppedAfterCreation) {
     EXPECT_EQ(effect->GetState(), EFFECT_STATE_STOPPED);
     EXPECT_FALSE(effect->IsStarted());
@@ -138,8 +139,8 @@ TEST_F(EffectTest, RestsStoppedAfterCreation) {
     EXPECT_TRUE(sfx->IsGhostMode());
     EXPECT_FALSE(sfx->startAtGameInit);
     EXPECT_FALSE(sfx->deleteAtStop);
-    EXPECT_FALSE(unflagged->startAtGameInit);
-    EXPECT_FALSE(unflagged->deleteAtStop);
+    EXPECT_TRUE(unflagged->startAtGameInit);
+    EXPECT_TRUE(unflagged->deleteAtStop);
     EXPECT_FALSE(particle->spawnInGame);
     EXPECT_FALSE(particle->IsSpawning());
     EXPECT_TRUE(Hidden(plain));

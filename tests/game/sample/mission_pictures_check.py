@@ -7,8 +7,18 @@
 check: in the first saved frame at least 30 steps after the mission's start, the route
 samples the log gives lie on the ribbon (a pixel of its colour within 3 pixels of at least
 80 % of them), each logged tower stands in its body colour (a majority of a 5 x 5 block
-nearer its hue than the ground's) and the HUD's counters hold text (at least 2 % of their
-rectangles brighter than 200 in every channel); the last frame shows the result panel in its colour over at
+nearer its hue than the ground's), the open ground and each tower's block show the colours
+the lighting formula gives (within 10 %: the ground's top, and for a tower a majority of
+its block near one of its lit faces) and the HUD's counters hold text (at least 2 % of their
+rectangles brighter than 200 in every channel); in every saved frame, every living tower
+and walker the log places on the screen at that step ("Living at step S: NAME,X,Y ...") is
+drawn: at least 4 pixels of an 11 x 11 block around its place are neither ground, ribbon nor
+a mix of the two (the block allows for the frames the picture lags behind the step), except
+near the frame's edges and under the HUD's panel; every event the log shows ("Event KIND
+NAME at step S screen X Y") shows in the saved frames of its time: a gun's shot and a
+walker's shot (bright pixels near the place from 5 to 10 steps on), a tower's blast and an
+airstrike (from 5 to 24 steps on), a tower's wreck (its dark rubble in the first frame 30
+steps on, when the blast has faded); shots, walkers' shots, blasts and wrecks each are seen at least once; the last frame shows the result panel in its colour over at
 least 90 % of its rectangle. Colours come from the level source, rectangles from the
 recipe templates the build made; the recipes' screen is fitted into the frame keeping its
 proportions, centred.
@@ -39,6 +49,16 @@ TEXT_BRIGHTNESS, TEXT_SHARE = 200, 0.02
 COUNTER_DIGITS = 3
 PANEL_TOLERANCE, PANEL_SHARE = 16, 0.9
 SAME_TOLERANCE, SAME_SHARE = 8, 0.995
+LIT_SHARE, LIT_FLOOR = 0.1, 8  # within 10 % of the formula's value (at least 8 levels)
+GROUND_SPOT = (0.5, 0.85)
+LIVING_REACH, LIVING_PIXELS, LIVING_DISTANCE = 5, 4, 40
+# Event kind: (first and last step after the event a frame shows it, what shows: bright
+# fire or dark rubble); the picture lags the step by about two steps and the particles
+# need a step or two to gather, and a wreck's rubble shows once the blast over it has faded.
+EVENT_SHOWS = {"shot": (5, 10, "bright"), "fire": (5, 10, "bright"), "blast": (5, 24, "bright"),
+               "airstrike": (5, 24, "bright"), "wreck": (30, None, "dark")}
+EVENTS_REQUIRED = ("shot", "fire", "blast", "wreck")
+EVENT_REACH, BRIGHT_LEVEL, BRIGHT_PIXELS, DARK_LEVEL, DARK_PIXELS = 8, 230, 8, 70, 20  # a place of open ground, as shares of the frame's width and height
 MARK = np.array([255, 0, 255], np.uint8)
 failures = []
 
@@ -86,6 +106,136 @@ def level_colours():
     kinds = {name: fields["kind"] for name, fields in sample_game.level_items(statements, "tower")}
     towers = {name: np.array(bodies[kind], float) for name, kind in kinds.items()}
     return np.array(ground["color"], float), np.array(ribbon["color"], float), towers
+
+
+def level_sun():
+    """The sun's direction toward the light (world) and its linear colour."""
+    with open(LEVEL, encoding="utf-8") as f:
+        statements = sample_game.read_level(f.read())
+    _, sun = sample_game.level_item(statements, "sun")
+    yaw, pitch = np.radians(float(sun["yaw"])), np.radians(float(sun["pitch"]))
+    # (0, 0, 1) turned about X by the pitch, then about Y by the yaw (row vectors); the
+    # light travels along it.
+    travel = np.array([np.cos(pitch) * np.sin(yaw), -np.sin(pitch), np.cos(pitch) * np.cos(yaw)])
+    r, g, b, intensity = (float(v) for v in sun["color"])
+    return -travel, (np.array([r, g, b]) / 255.0 * intensity) ** 2.2
+
+
+def srgb_encode(v):
+    v = np.clip(v, 0.0, 1.0)
+    return np.where(v <= 0.0031308, v * 12.92, 1.055 * v ** (1 / 2.4) - 0.055)
+
+
+def lit(colour, normal, toward, sun):
+    """The frame's byte colour of a face: its colour as linear light (power 2.2), times the
+    sun's, times the cosine toward the sun, through the straight tone curve and lookup,
+    written with sRGB encoding."""
+    facing = max(0.0, float(np.dot(normal, toward)))
+    return srgb_encode((np.asarray(colour, float) / 255.0) ** 2.2 * sun * facing) * 255.0
+
+
+def near_lit(pixels, want):
+    return np.all(np.abs(pixels.astype(float) - want) <= np.maximum(LIT_SHARE * want, LIT_FLOOR), axis=-1)
+
+
+# The faces of a tower's box the camera sees: its top, its front (toward the camera at -Z)
+# and its sides.
+TOWER_FACES = [np.array(n, float) for n in ((0, 1, 0), (0, 0, -1), (-1, 0, 0), (1, 0, 0))]
+
+
+def check_lighting(pixels, towers, colours, ground, out):
+    toward, sun = level_sun()
+    h, w = pixels.shape[:2]
+    x, y = int(GROUND_SPOT[0] * w), int(GROUND_SPOT[1] * h)
+    want = lit(ground, TOWER_FACES[0], toward, sun)
+    spot = pixels[y - 2:y + 3, x - 2:x + 3].reshape(-1, 3)
+    if not near_lit(spot, want).all():
+        fail("the ground at %d %d is %s, the lighting gives %s" % (x, y, spot[0].tolist(), np.round(want).tolist()),
+             pixels, box_outline(x - 3, y - 3, x + 3, y + 3), out, "ground-lit.png")
+    r = TOWER_BLOCK // 2
+    for name, tx, ty in towers:
+        block = pixels[max(0, ty - r):ty + r + 1, max(0, tx - r):tx + r + 1].reshape(-1, 3)
+        faces = [lit(colours[name], n, toward, sun) for n in TOWER_FACES]
+        matched = np.zeros(len(block), bool)
+        for want in faces:
+            matched |= near_lit(block, want)
+        if block.size == 0 or matched.sum() * 2 <= len(block):
+            fail("tower %s at %d %d: %d of its block near a lit face (%s)" %
+                 (name, tx, ty, matched.sum(), [np.round(f).tolist() for f in faces]), pixels,
+                 box_outline(tx - r - 1, ty - r - 1, tx + r + 1, ty + r + 1), out, "tower-lit-%s.png" % name)
+
+
+def living_places(log):
+    """{step: [(name, x, y)]} of the log's "Living at step" lines."""
+    out = {}
+    for m in re.finditer(r"Living at step (\d+): ([^\n]*)", log):
+        places = []
+        for item in m.group(2).split():
+            name, x, y = item.split(",")
+            places.append((name, int(x), int(y)))
+        out[int(m.group(1))] = places
+    return out
+
+
+def check_living(build, log, frames, ground, ribbon, out):
+    places = living_places(log)
+    steps = [s for s in frame_steps(frames) if s in places]
+    if not steps:
+        failures.append("no saved frame has a \"Living at step\" line")
+        return
+    toward, sun = level_sun()
+    sand = lit(ground, TOWER_FACES[0], toward, sun)
+    line = ribbon - sand
+    x, y, w, h, _, screen = recipe_panel(build, "Hud", "HudPanel")
+    for step in steps:
+        pixels = read_png(os.path.join(frames, "frame-%06d.png" % step))
+        hx0, hy0, hx1, hy1 = fitted((x, y, w, h), screen, pixels.shape)
+        height, width = pixels.shape[:2]
+        r = LIVING_REACH
+        for name, px, py in places[step]:
+            if not (r < px < width - 1 - r and r < py < height - 1 - r):
+                continue
+            if hx0 - r <= px <= hx1 + r and hy0 - r <= py <= hy1 + r:
+                continue
+            block = pixels[py - r:py + r + 1, px - r:px + r + 1].reshape(-1, 3).astype(float)
+            # Distance from the colours between the lit ground and the ribbon (its glow).
+            t = np.clip((block - sand) @ line / (line @ line), 0.0, 1.0)
+            apart = np.linalg.norm(block - (sand + t[:, None] * line), axis=1) > LIVING_DISTANCE
+            if apart.sum() < LIVING_PIXELS:
+                fail("step %d: %s at %d %d is not drawn (%d pixels apart from the ground)" %
+                     (step, name, px, py, apart.sum()), pixels, box_outline(px - r, py - r, px + r, py + r), out,
+                     "missing-%s-%06d.png" % (name, step))
+
+
+def check_events(log, frames, out):
+    events = [(m.group(1), m.group(2), int(m.group(3)), int(m.group(4)), int(m.group(5)))
+              for m in re.finditer(r"Event (\w+) (\w+) at step (\d+) screen (-?\d+) (-?\d+)", log)]
+    saved = frame_steps(frames)
+    seen = set()
+    r = EVENT_REACH
+    for kind, name, step, x, y in events:
+        if kind not in EVENT_SHOWS:
+            failures.append("event of an unknown kind: %s" % kind)
+            continue
+        first, last, what = EVENT_SHOWS[kind]
+        shown = [f for f in saved if f >= step + first and (last is None or f <= step + last)]
+        if last is None:
+            shown = shown[:1]
+        for f in shown:
+            pixels = read_png(os.path.join(frames, "frame-%06d.png" % f))
+            block = pixels[max(0, y - r):y + r + 1, max(0, x - r):x + r + 1].astype(int)
+            if what == "bright":
+                count, need = int((block.min(axis=-1) > BRIGHT_LEVEL).sum()), BRIGHT_PIXELS
+            else:
+                count, need = int((block.max(axis=-1) < DARK_LEVEL).sum()), DARK_PIXELS
+            if count < need:
+                fail("%s %s at step %d does not show at %d %d in frame %d (%d %s pixels)" %
+                     (kind, name, step, x, y, f, count, what), pixels, box_outline(x - r, y - r, x + r, y + r), out,
+                     "event-%s-%s-%06d.png" % (kind, name, f))
+            seen.add(kind)
+    for kind in EVENTS_REQUIRED:
+        if kind not in seen:
+            failures.append("no saved frame shows a %s event" % kind)
 
 
 def recipe_panel(build, screen, panel):
@@ -217,7 +367,8 @@ def check_result(pixels, build, out):
 
 def check(build, log_path, frames, last, out):
     with open(log_path, encoding="utf-8", errors="replace") as f:
-        start, points, towers = log_places(f.read())
+        log = f.read()
+    start, points, towers = log_places(log)
     ground, ribbon, colours = level_colours()
     steps = [s for s in frame_steps(frames) if s >= start + STEPS_AFTER_START]
     if not steps:
@@ -228,8 +379,11 @@ def check(build, log_path, frames, last, out):
     if not towers:
         failures.append("the log places no tower on the screen")
     check_towers(pixels, towers, colours, ground, out)
+    check_lighting(pixels, towers, colours, ground, out)
     check_hud(pixels, build, out)
     check_result(read_png(last), build, out)
+    check_living(build, log, frames, ground, ribbon, out)
+    check_events(log, frames, out)
 
 
 def same(first, second, out):

@@ -112,6 +112,7 @@ inline Compiled CompileStage(const Family& f, const std::string& source, const s
         *label += " " + o;
     }
     macros.push_back({"MAX_SHADER_SKINNING_BONES", "64"});
+    macros.push_back({pixel ? "PIXEL_STAGE" : "VERTEX_STAGE", nullptr});  // as the engine's shader resources
     macros.push_back({nullptr, nullptr});
     FolderInclude include;
     Compiled c;

@@ -256,10 +256,12 @@ TEST_F(NoOutlinePicturesTest, CompositeReadsEachChannelThroughTheToneCurveThenTh
             const uint32_t p = got.At(x, y);
             const float have[3] = {Red(p), Green(p), Blue(p)};
             for (uint32_t k = 0; k < 3; ++k) {
-                const float u = std::pow(std::fmin(in[k], 4.0f), 2.2f) * 0.25f;
-                const float toned = read(toneTexels, PostProcessChain::kToneCurveTexels, u, shifts[k]);
+                // The tone curve's texels are gamma-mapped: the input's sRGB encoding, to
+                // the power 2.2, over 4. The lookup is read at the tone value encoded.
+                const float u = std::pow(SrgbEncode(std::fmin(in[k], 4.0f)), 2.2f) * 0.25f;
+                const float toned = read(toneTexels, PostProcessChain::kToneCurveTexels, u + 0.5f / 1024.0f, shifts[k]);
                 const float want = read(lookupTexels, PostProcessChain::kColorLookupTexels,
-                                        toned * (63.0f / 64.0f) + 0.5f / 64.0f, shifts[k]);
+                                        SrgbEncode(toned) * (63.0f / 64.0f) + 0.5f / 64.0f, shifts[k]);
                 if (std::fabs(have[k] - want) > 3.0f / 255.0f) {
                     if (bad++ < 5) ADD_FAILURE() << "(" << x << ", " << y << ") channel " << k << ": " << have[k] << " for " << want;
                 }
@@ -482,17 +484,15 @@ TEST_F(PicturesTest, RgbShiftPullsRedAndBlueApart) {
 // its pass must write only the cell's alpha and leave the next pass every channel (the
 // composite's target is filled with magenta first).
 TEST_F(NoOutlinePicturesTest, LocalContrastLeavesAnEvenPictureAsItIs) {
-    // Both tables hold sRGB-encoded values: through the composite's reads the lookup is
-    // the identity and so is the tone curve's green, which local contrast reads; its red
-    // and blue halve.
+    // Straight tables: through the composite's reads the lookup is the identity and so
+    // is the tone curve's green, which local contrast reads; its red and blue halve.
     Edit([](SceneParameterBlock& p) {
         for (uint32_t k = 0; k < kToneCurveEntries; ++k) {
             const float v = std::fmin(static_cast<float>(k) / 256.0f, 1.0f);
-            p.toneMappingCurve[k] = Vector(SrgbEncode(v * 0.5f), SrgbEncode(v), SrgbEncode(v * 0.5f), 1.0f);
+            p.toneMappingCurve[k] = Vector(v * 0.5f, v, v * 0.5f, 1.0f);
         }
         for (uint32_t k = 0; k < kColorLookupEntries; ++k) {
-            const float e = SrgbEncode(static_cast<float>(k) / (kColorLookupEntries - 1));
-            const uint8_t v = static_cast<uint8_t>(std::lround(e * 255.0f));
+            const uint8_t v = static_cast<uint8_t>(std::lround(255.0f * k / (kColorLookupEntries - 1)));
             p.colorLookupCurve[k] = HDRColor(v, v, v, 255, 1.0f);
         }
         p.rest.srgb = false;

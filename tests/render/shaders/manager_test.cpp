@@ -67,7 +67,7 @@ TEST_F(ManagerTest, BuiltInAndPostProcessingVariantsAreRequestedCompileAndPassAn
         ASSERT_TRUE(gShaderManager->LookupFamilyOptions(r->GetName(), &options, false));
         const std::string name = r->GetName();
         std::string command = std::string("glslangValidator -D -V -o /dev/null -e ") +
-                              (r->Kind() == SHADER_KIND_VERTEX ? "vertex -S vert" : "pixel -S frag") +
+                              (r->Kind() == SHADER_KIND_VERTEX ? "vertex -S vert -DVERTEX_STAGE" : "pixel -S frag -DPIXEL_STAGE") +
                               " -DMAX_SHADER_SKINNING_BONES=64";
         for (const std::string& o : options) command += " -D" + o;
         command += " " + ShaderFolder() + "/" + name.substr(0, name.find('/')) + ".hlsl";

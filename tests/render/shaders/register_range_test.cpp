@@ -25,6 +25,7 @@ std::string Messages(const Family& f, const std::string& source, const std::set<
         *label += " " + o;
     }
     macros.push_back({"MAX_SHADER_SKINNING_BONES", "64"});
+    macros.push_back({pixel ? "PIXEL_STAGE" : "VERTEX_STAGE", nullptr});  // as the engine's shader resources
     macros.push_back({nullptr, nullptr});
     FolderInclude include;
     Blob* code = nullptr;

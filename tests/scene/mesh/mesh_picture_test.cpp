@@ -3,7 +3,8 @@
 // Mesh pictures on the drawing device (software rasteriser), 128 x 128, a fixed camera: a
 // cube drawn in the forward pass covers the rectangle numpy projects its corners to, a
 // move by one unit shifts it by the projected amount, and sixteen cubes through one batch
-// run give the picture of sixteen single draws. Checks use tolerances; a failed check
+// run give the picture of sixteen single draws, and a box's faces take the sun's light by
+// the lighting formula. Checks use tolerances; a failed check
 // (or RENDER_PICTURES=<folder>) saves the picture as PNG and names it.
 #include <algorithm>
 #include <cmath>
@@ -17,6 +18,8 @@
 #include "core/BoundedReader.h"
 #include "platform/gfx/ImageWriter.h"
 #include "render/DeviceObjectHandle.h"
+#include "render/scene/RendererScene.h"
+#include "render/scene/SceneParametersWrapper.h"
 #include "render/shaders/ShaderTestSupport.h"
 #include "scene/mesh/MeshData.h"
 #include "scene/mesh/MeshTemplate.h"
@@ -37,6 +40,7 @@ struct MeshPictureTest : shadertest::DrawingShaderFixture {
         DrawingShaderFixture::SetUp();
         if (HasFatalFailure()) return;
         InstallSceneServices();
+        gRendererScene->PostInit();  // the parameter set whose sun the forward pass lights with
         view.LoadLookAtLH(Vector(0, 0, -10, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
         projection.LoadPerspectiveFovLH(60.0f, 1.0f, 1.0f, 100.0f);
         gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
@@ -65,6 +69,7 @@ struct MeshPictureTest : shadertest::DrawingShaderFixture {
     }
     void TearDown() override {
         mesh.reset();  // its parts hold shader resources the fixture's close ends
+        if (gRendererScene) gRendererScene->PostShutdown();
         gVornexRenderer.FlushCommands(true);
         ShaderFixture::TearDown();
     }
@@ -98,12 +103,32 @@ struct MeshPictureTest : shadertest::DrawingShaderFixture {
         return Numbers(ShellOutput("/usr/bin/python3 " + path));
     }
 
+    // The parameter set in force: only a sun, travelling along `direction` (world space),
+    // of the given linear colour (times 0.25 as stored for the shaders: 4 x 0.25 = 1).
+    static void SetSun(const Vector& direction, const Vector& colour) {
+        RunOnRenderThread([&] {
+            SceneParameterBlock& p = gRendererScene->GetCurrentParameters()->Values();
+            p.light.lightDirection = direction;
+            p.light.lightColor = colour;
+            p.light.secondaryColor = p.light.sideColor = Vector(0, 0, 0, 0);
+            p.light.wrapAroundFactor = Vector(0, 0, 0, 0);
+        });
+    }
+    // The pixel a world point projects to.
+    std::pair<uint32_t, uint32_t> PixelOf(const Vector& p) const {
+        Vector c;
+        c.TransformHomogen(viewProjection, p);
+        return {uint32_t((c.x / c.w + 1.0f) * 0.5f * kSide), uint32_t((1.0f - c.y / c.w) * 0.5f * kSide)};
+    }
+
     std::unique_ptr<MeshTemplate> mesh;
     MeshTemplateRenderingData* data = nullptr;
     Matrix view, projection, viewProjection;
 };
 
 TEST_F(MeshPictureTest, CubeLandsWhereItsTransformSays) {
+    // A white sun from behind the camera lights the facing side fully.
+    SetSun(Vector(0, 0, 1, 0), Vector(1, 1, 1, 1));
     for (float x : {0.0f, 1.0f}) {
         const MeshDrawBatchRecord one = sceneframe::MeshRecord(Vector(x, 0, 0, 1), Vector(1, 0, 0, 1));
         auto draw = [&] { data->DrawParts(0, kMeshPassForward, &one, 1, nullptr, 0); };
@@ -155,5 +180,86 @@ TEST_F(MeshPictureTest, SixteenInstancesInOneRunEqualSixteenDraws) {
     EXPECT_LE(off, a.size() / 100);
     EXPECT_GT(lit, 16u * 20u);
 }
+
+// The fixture's cube and a skinned twin of it.
+struct MeshSunlitTest : MeshPictureTest, ::testing::WithParamInterface<bool> {
+    void SetUp() override {
+        MeshPictureTest::SetUp();
+        if (HasFatalFailure()) return;
+        const std::vector<uint8_t> block = ToolBlock(
+            "(lambda b, st: (b['rd'].update({'declA': [[0, 0, 2, 0, 0, 0], [0, 12, 5, 0, 2, 0], [0, 16, 8, 0, 1, 0], "
+            "m.DECL_END], 'declB': [[0, 0, 2, 0, 0, 0], [0, 12, 5, 0, 2, 0], [0, 16, 8, 0, 1, 0], m.DECL_END], "
+            "'stride': 20, 'bones': 1, 'vbytes': b''.join(st.pack('<3f4B4B', 0.5 * x, 0.5 * y, 0.5 * z, 0, 0, 0, 0, "
+            "255, 0, 0, 0) for z in (-1, 1) for y in (-1, 1) for x in (-1, 1)).hex()}), b)[1])(m.box_mesh(0.5, "
+            "[{'name': 'Default', 'parts': [{'count': 12, 'flags': 0x800, 'options': 'SKINNING'}]}]), "
+            "__import__('struct'))");
+        skinnedMesh = std::make_unique<MeshTemplate>();
+        skinnedMesh->SetName("SkinnedCube");
+        BoundedReader in(block.data(), block.size());
+        ASSERT_TRUE(skinnedMesh->ReadBinaryData(in, 50));
+        skinnedData = skinnedMesh->GetRenderingData();
+        ASSERT_TRUE(WaitUntil([&] {
+            gVornexRenderer.WaitForResourceJobs(1);
+            const MeshPart& p = skinnedData->presets[0].parts[0];
+            return p.shaders.objects[MESH_SHADER_FORWARD_VS] &&
+                   static_cast<VertexShaderObject*>(p.shaders.objects[MESH_SHADER_FORWARD_VS])->DeviceShader() &&
+                   static_cast<PixelShaderObject*>(p.shaders.objects[MESH_SHADER_FORWARD_PS])->DeviceShader();
+        }));
+        MeshPartTexture& t = skinnedData->presets[0].parts[0].textures.emplace_back();
+        t.sampler = 0;
+        t.texture = gShaderManager->SystemTexture(1);
+    }
+    void TearDown() override {
+        skinnedMesh.reset();
+        MeshPictureTest::TearDown();
+    }
+    std::unique_ptr<MeshTemplate> skinnedMesh;
+    MeshTemplateRenderingData* skinnedData = nullptr;
+};
+
+// A box without vertex normals, below the camera so its front and top show, lit only by
+// a sun of intensity 1: each face is the part's colour x the sun's colour x the cosine of
+// the angle between the face's normal and the direction toward the sun (the target is
+// written without sRGB conversion, so a byte is the linear value x 255). The skinned twin
+// (a "SKINNING" part, every corner on bone 0, drawn with an identity bone) is lit alike.
+TEST_P(MeshSunlitTest, BoxFacesTakeTheSunByTheLightingFormula) {
+    const bool skinned = GetParam();
+    MeshTemplateRenderingData* data = skinned ? skinnedData : this->data;
+    const float bone[12] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0};
+    const Vector toward(0.36f, 0.48f, -0.8f, 0);  // unit length
+    const Vector sun(1.0f, 0.9f, 0.7f, 1.0f), albedo(0.8f, 0.5f, 0.25f, 1.0f);
+    SetSun(Vector(-toward.x, -toward.y, -toward.z, 0), sun);
+    const MeshDrawBatchRecord box = sceneframe::MeshRecord(Vector(0, -2, 0, 1), albedo);
+    auto draw = [&] {
+        gVornexRenderer.Device()->SetRenderState(RS_SRGBWRITEENABLE, 0);
+        data->DrawParts(0, kMeshPassForward, &box, 1, skinned ? bone : nullptr, skinned ? 1 : 0);
+    };
+    std::vector<uint32_t> pixels = Picture(skinned ? "mesh-sunlit-skinned-box" : "mesh-sunlit-box", draw, false);
+    ASSERT_EQ(pixels.size(), kSide * kSide);
+    struct Face {
+        const char* name;
+        Vector centre, normal;
+    };
+    const Face faces[] = {{"front", Vector(0, -2, -0.5f, 1), Vector(0, 0, -1, 0)},
+                          {"top", Vector(0, -1.5f, 0, 1), Vector(0, 1, 0, 0)}};
+    bool ok = true;
+    for (const Face& f : faces) {
+        const float facing = std::max(0.0f, f.normal.x * toward.x + f.normal.y * toward.y + f.normal.z * toward.z);
+        const auto [px, py] = PixelOf(f.centre);
+        ASSERT_LT(px, kSide);
+        ASSERT_LT(py, kSide);
+        const uint32_t got = pixels[py * kSide + px];
+        const float want[3] = {albedo.x * sun.x * facing, albedo.y * sun.y * facing, albedo.z * sun.z * facing};
+        const uint32_t have[3] = {got >> 16 & 0xFF, got >> 8 & 0xFF, got & 0xFF};
+        for (int k = 0; k < 3; ++k) {
+            const bool near = std::fabs(float(have[k]) - want[k] * 255.0f) <= 3.0f;
+            ok = ok && near;
+            EXPECT_TRUE(near) << f.name << " channel " << k << ": " << have[k] << " for " << want[k] * 255.0f;
+        }
+    }
+    if (!ok) Picture(skinned ? "mesh-sunlit-skinned-box-failed" : "mesh-sunlit-box-failed", draw, true);
+}
+
+INSTANTIATE_TEST_SUITE_P(PlainAndSkinned, MeshSunlitTest, ::testing::Bool());
 
 }  // namespace

@@ -177,8 +177,8 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     EXPECT_TRUE(ProjectConfig::RegisterClass()->PropertiesEqual(&expected, &loaded));
 
     ASSERT_TRUE(ReadTemplateInfoFile(gEntityTemplateRegistry));
-    // With the menu's two recipe templates, the game's 23 templates and its three recipes.
-    EXPECT_EQ(gEntityTemplateRegistry.GUIDIndexCount(), 44u);
+    // With the menu's two recipe templates, the game's 30 templates and its three recipes.
+    EXPECT_EQ(gEntityTemplateRegistry.GUIDIndexCount(), 51u);
     EXPECT_EQ(gEntityTemplateRegistry.FindStubByName("UI/MainMenu")->typeId, 10u);
     for (const char* name : {"Sample/Crate", "Sample/Tree", "Sample/Rock", "Sample/Marker"}) {
         EntityTemplate* t = gEntityTemplateRegistry.FindTemplateByName(name, true);

@@ -1,7 +1,8 @@
 -- The player's controls during the mission, read once a frame: P pauses and resumes, A
 -- arms an airstrike that the next left click on the ground drops, R repairs the squad,
 -- the mouse wheel moves the camera in and out, Escape abandons the mission and the grave
--- key shows or hides the console. Each logs its line.
+-- key shows or hides the console. Each logs its line. While the console shows, the keys
+-- are its typing: only the grave key (which hides it again) and the wheel act.
 
 Controls = {}
 
@@ -62,6 +63,7 @@ function Controls.OnFrame()
     if Pressed(DIK_GRAVE) then
         gConsole:Toggle()
     end
+    local typing = gGame:IsGameConsoleActive()
     if not Mission.IsRunning() then
         queued = {}
         return
@@ -70,6 +72,9 @@ function Controls.OnFrame()
     if wheel ~= 0 then
         -- Away from the player (positive) moves the camera in.
         Mission.Zoom(wheel > 0 and -1 or 1)
+    end
+    if typing then
+        return
     end
     if Pressed(DIK_P) then
         TogglePause()

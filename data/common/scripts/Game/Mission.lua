@@ -141,6 +141,9 @@ local function CannotStart(reason)
     error(line, 0)
 end
 
+local HudStep  -- below: the HUD's counters from the mission's state
+local ScreenPoint  -- below: the window pixel of a world point
+
 -- Starts the mission; nil, or why it cannot start.
 local function Start(scenario)
     if math.randomseed ~= nil then
@@ -155,6 +158,7 @@ local function Start(scenario)
     end
     Squad.Reset()
     Towers.Reset()
+    Towers.ScreenPoint = ScreenPoint
     local route = Squad.BuildRoute(level.start)
     Towers.Spawn(level.towerMarkers, scenario.difficulty)
     BuildRibbon(route)
@@ -171,6 +175,7 @@ local function Start(scenario)
     screenLogged = false
     outcome = nil
     state = "running"
+    HudStep()  -- the mission's values from its first frame, not the recipe's zeros
     gConsole:Print(string.format("Mission %s started at step %d", MISSION_ID, Flow.step))
     return nil
 end
@@ -192,7 +197,7 @@ end
 
 -- ---- the picture checks' lines ----
 
-local function ScreenPoint(x, y, z)
+function ScreenPoint(x, y, z)
     local ui, screen = Vector:Instance(0, 0, 0, 0), Vector:Instance(0, 0, 0, 0)
     if not gGame:WorldPositionToUIPoint(Vector:Instance(x, y, z, 1), ui) then
         return nil
@@ -201,6 +206,30 @@ local function ScreenPoint(x, y, z)
         return nil
     end
     return Flow.WindowPixels(screen)
+end
+
+-- Every living tower and walker on the screen, every LIVING_LOG_STEPS steps:
+-- "Living at step S: NAME,X,Y ..." (its middle's window pixel).
+local LIVING_LOG_STEPS = 10
+local function LogLiving()
+    local places = {}
+    local function add(name, x, y, z)
+        local sx, sy = ScreenPoint(x, y, z)
+        if sx ~= nil then
+            table.insert(places, string.format("%s,%d,%d", name, sx, sy))
+        end
+    end
+    for _, tower in ipairs(Towers.list) do
+        if tower.alive then
+            add(tower.name, tower.x, 2.5, tower.z)
+        end
+    end
+    for _, unit in ipairs(Squad.units) do
+        if unit.alive and not unit.arrived then
+            add(unit.name, unit.x, 0.8, unit.z)
+        end
+    end
+    gConsole:Print(string.format("Living at step %d: %s", Flow.step, table.concat(places, " ")))
 end
 
 local function LogScreenPlaces()
@@ -338,7 +367,7 @@ function Mission.Record(r)
     profile:StoreStats()
 end
 
-local function HudStep()
+function HudStep()
     local alive = Squad.Counts()
     Hud.Update({Survivors = alive + Squad.Waiting(level), Towers = Towers.AliveCount(),
                 Seconds = SecondsLeft(), Airstrikes = airstrikesLeft})
@@ -363,6 +392,9 @@ local function RunningStep()
     if not screenLogged and steps >= 2 then
         screenLogged = true
         LogScreenPlaces()
+    end
+    if Flow.step % LIVING_LOG_STEPS == 0 then
+        LogLiving()
     end
     HudStep()
     local alive, arrived = Squad.Counts()
@@ -450,6 +482,7 @@ function Mission.Airstrike(x, z)
         end
     end
     gConsole:Print(string.format("Airstrike at %.1f %.1f: %d towers hit", x, z, #hit))
+    Towers.Blast("airstrike", "Airstrike", x, z)
     for _, tower in ipairs(hit) do
         Towers.TakeDamage(tower, AIRSTRIKE_DAMAGE, nil)
     end

@@ -18,7 +18,10 @@ local SHIELD_RANGE = 24.0
 local SHIELD_SECTOR = 45       -- degrees
 local SHIELD_MASK = {1, 1, 0, 0, 0, 0, 0, 0}  -- the shield covers two sectors of eight
 local SHIELD_TURN_RATE = 90    -- degrees per second
-local WRECK_EFFECT = "TowerWreck"
+local WRECKS = {"TowerWreck", "TowerWreck2", "TowerWreck3", "TowerWreck4"}
+local BLASTS = {"Blast1", "Blast2", "Blast3"}
+local FLASH_STEPS, FIRE_STEPS, BLAST_STEPS = 6, 6, 15  -- steps an event's effect spawns
+local WALKER_GUN_HEIGHT = 1.2
 
 gLua:RegisterClass("GunTower", "ZKRTowerEntity")
 gLua:RegisterClass("ShieldTower", "ZKRTowerEntity")
@@ -50,6 +53,10 @@ function ShieldTower:OnNetDestroy() end
 
 Towers.list = {}
 Towers.destroyed = 0
+-- The window pixel of a world point, or nil (the mission sets it).
+Towers.ScreenPoint = nil
+local running = {}  -- {name, steps left} of the started effects that stop by themselves
+local nextWreck, nextBlast = 1, 1
 local gatherer = NearEntitiesGatherer:Instance()
 local losResult = LOSResult:Instance()
 
@@ -57,6 +64,60 @@ function Towers.Reset()
     Towers.remoteShields = false
     Towers.list = {}
     Towers.destroyed = 0
+    running = {}
+    nextWreck, nextBlast = 1, 1
+end
+
+-- Places an effect of the level at a point and starts it; with steps it stops that many
+-- steps later (its particles then fade), without it it keeps running.
+local function ShowEvent(kind, name, effectName, x, y, z, steps)
+    local effect = gEntityManager:FindEntityByName(effectName)
+    if effect == nil then
+        return
+    end
+    effect:SetGlobalPosition3(x, y, z)
+    effect:Start(true)
+    if steps ~= nil then
+        for _, r in ipairs(running) do
+            if r.name == effectName then
+                r.left = steps
+                steps = nil
+            end
+        end
+        if steps ~= nil then
+            table.insert(running, {name = effectName, left = steps})
+        end
+    end
+    local sx, sy = nil, nil
+    if Towers.ScreenPoint ~= nil then
+        sx, sy = Towers.ScreenPoint(x, y, z)
+    end
+    if sx ~= nil then
+        gConsole:Print(string.format("Event %s %s at step %d screen %d %d", kind, name, Flow.step, sx, sy))
+    end
+end
+
+-- Stops the effects whose steps ran out.
+local function StepEvents()
+    local kept = {}
+    for _, r in ipairs(running) do
+        r.left = r.left - 1
+        if r.left > 0 then
+            table.insert(kept, r)
+        else
+            local effect = gEntityManager:FindEntityByName(r.name)
+            if effect ~= nil then
+                effect:Stop(false)
+            end
+        end
+    end
+    running = kept
+end
+
+-- A blast of fire at a ground point (a tower falling, an airstrike landing).
+function Towers.Blast(kind, name, x, z)
+    ShowEvent(kind, name, BLASTS[nextBlast], x, 1.0, z, BLAST_STEPS)
+    nextBlast = nextBlast % #BLASTS + 1
 end
 
 local function DifficultyVisible(marker, difficulty)
@@ -147,6 +208,7 @@ local function GunStep(tower, entity, dt)
     Flow.SetHeading(entity, tower.angle)
     Versus.Publish(entity, tower.x, 0, tower.z, tower.angle, nil)
     Audio.Play("Shot", entity)
+    ShowEvent("shot", tower.name, "Flash" .. tower.name, tower.x, MUZZLE_HEIGHT + 0.5, tower.z, FLASH_STEPS)
     local miss = math.random() * GUN_SPREAD
     if miss <= HIT_RADIUS then
         Squad.TakeDamage(target, GUN_DAMAGE)
@@ -186,6 +248,7 @@ local function ShieldStep(tower, entity, dt)
 end
 
 function Towers.Step(dt)
+    StepEvents()
     for _, tower in ipairs(Towers.list) do
         local entity = tower.alive and Towers.Entity(tower) or nil
         if entity ~= nil then
@@ -202,12 +265,11 @@ local function Destroy(tower)
     tower.alive = false
     Towers.destroyed = Towers.destroyed + 1
     local entity = Towers.Entity(tower)
-    local wreck = gEntityManager:FindEntityByName(WRECK_EFFECT)
-    if wreck ~= nil then
-        wreck:SetGlobalPosition3(tower.x, 0, tower.z)
-        wreck:Start(true)
-    end
-    Audio.Play("Explosion", wreck)
+    Towers.Blast("blast", tower.name, tower.x, tower.z)
+    local wreckName = WRECKS[nextWreck]
+    nextWreck = nextWreck % #WRECKS + 1
+    ShowEvent("wreck", tower.name, wreckName, tower.x, 0, tower.z, nil)
+    Audio.Play("Explosion", gEntityManager:FindEntityByName(wreckName))
     if entity ~= nil then
         entity:DeleteMe()
     end
@@ -219,6 +281,11 @@ end
 function Towers.TakeDamage(tower, amount, fromUnit)
     if not tower.alive then
         return false
+    end
+    if fromUnit ~= nil then
+        -- The walker's shot shows whether the shield takes it or not.
+        ShowEvent("fire", fromUnit.name, "Fire" .. string.sub(fromUnit.name, 7), fromUnit.x, WALKER_GUN_HEIGHT,
+            fromUnit.z, FIRE_STEPS)
     end
     if fromUnit ~= nil and not tower.gun and Covers(tower, Bearing(tower, fromUnit.x, fromUnit.z)) then
         return false
