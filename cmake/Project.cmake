@@ -107,10 +107,12 @@ function(project_lua_package target package)
     VERBATIM)
   target_sources(${target} PRIVATE ${out})
   # Generated code: its own includes resolve beside the package file; its warnings are
-  # not ours to fix. A generated unit never joins a unity source (its statics would clash).
+  # not ours to fix. A generated unit never joins a unity source (its statics would clash)
+  # nor takes a precompiled header (the shim comes first).
   set_source_files_properties(${out} PROPERTIES
     INCLUDE_DIRECTORIES ${dir}
     COMPILE_DEFINITIONS TOLUA_RELEASE
     SKIP_UNITY_BUILD_INCLUSION ON
+    SKIP_PRECOMPILE_HEADERS ON
     COMPILE_OPTIONS "-include;${CMAKE_SOURCE_DIR}/engine/script/LuaPackageShim.h;-w")
 endfunction()
