@@ -21,10 +21,12 @@ of behaviour.txt, the script checks for every class:
     constant reference is the script's copy;
   * probes: the "probe" lines, which read a function's effect back through the native
     side (the runner's Fixture and Peek tables) where no bound getter does.
-A setter the round trip cannot reach is named with its reason by an "unreached" line;
-every other function of two or more arguments that no round trip, default or probe
-reaches is listed with its reason (and the hand-written cases that call it) in the
-generated table beside the script (OUTPUT with .lua replaced by _unreached.txt).
+A setter the round trip cannot reach is named with its reason by an "unreached" line.
+A function's arguments count as checked in order only where a round trip or a probe reads
+them back, form by form (a read-only or default case runs a function without reading its
+arguments); every other form of two or more arguments is listed with its reason (and the
+hand-written cases that call it) in the generated table beside the script (OUTPUT with
+.lua replaced by _unreached.txt).
 
 usage: gen_behaviour.py BEHAVIOUR.txt OUTPUT.lua SNAPSHOT.txt PACKAGE.pkg [SNAPSHOT.txt PACKAGE.pkg ...]
 All the packages' cases go to one script, run by one test.
@@ -111,7 +113,7 @@ def read_package(path):
 
 
 def read_cases(path, package, classes):
-    cases = {'helper': [], 'pair': {}, 'value': {}, 'back': {}, 'ask': {}, 'on': {}, 'default': [], 'readonly': set(), 'unreached': {}, 'unreached_names': {}, 'probe': []}
+    cases = {'helper': [], 'pair': {}, 'value': {}, 'back': {}, 'ask': {}, 'on': {}, 'default': [], 'readonly': set(), 'unreached': {}, 'probe': []}
     for raw in open(path, encoding='utf-8'):
         line = raw.rstrip('\n')
         if line.lstrip().startswith('#') or not line.strip():
@@ -141,7 +143,6 @@ def read_cases(path, package, classes):
             cases['readonly'].add((owner, name))
         elif kind == 'unreached':
             cases['unreached'][(owner, name)] = ' '.join(words[3:])
-            cases['unreached_names'].setdefault((owner, name.split('/')[0]), ' '.join(words[3:]))
     return cases
 
 
@@ -232,13 +233,12 @@ def lua_string(text):
 
 def round_trip_cases(owner, block, cases, out, reached, classes):
     for setter in sorted(block):
-        for form in block[setter]:
+        for index, form in enumerate(block[setter]):
             arity = len(form.params)
             getter = getter_for(owner, setter, block, cases, form)
             if not getter:
                 continue
             if case_of(cases, 'unreached', owner, setter, form) is not None:
-                reached.setdefault((owner, setter), 'unreached')
                 continue
             if not round_trippable(form, classes):
                 continue
@@ -276,7 +276,7 @@ def round_trip_cases(owner, block, cases, out, reached, classes):
                                                             lua_string('round %d' % (round_ + 1))))
                 out.append('    end')
             out.append('end)')
-            reached[(owner, setter)] = 'round trip'
+            reached[(owner, setter, index)] = 'round trip'
 
 
 def getters_of(owner, block):
@@ -298,17 +298,17 @@ def readonly_cases(owner, block, cases, out, reached):
     getters = getters_of(owner, block)
     calls = []
     for name in sorted(block):
-        for form in block[name]:
+        for index, form in enumerate(block[name]):
             if form.static or not (form.const or (owner, name) in cases['readonly']):
                 continue
             if not all(p.kind in SIMPLE or p.kind in VALUE_CLASSES for p in form.params):
                 continue
             args = [value_of(p, 0, i) for i, p in enumerate(form.params)]
-            calls.append((name, self_call(owner, form, name, args)))
+            calls.append(((owner, name, index), self_call(owner, form, name, args)))
     if not calls or not getters:
         return
-    for name, _ in calls:
-        reached.setdefault((owner, name), 'read-only')
+    for key, _ in calls:
+        reached.setdefault(key, 'read-only')
     calls = [c for _, c in calls]
     out.append('Test(%s, function()' % lua_string(owner + ': read-only functions leave the object unchanged'))
     out.append('    local o = Fresh("%s")' % owner)
@@ -327,11 +327,11 @@ def view_cases(owner, block, out, reached):
         return
     lines = []
     for name in sorted(block):
-        for form in block[name]:
+        for index, form in enumerate(block[name]):
             if form.static or form.params or not form.const_view or form.result not in ('Vector', 'Matrix', 'BoundingBox4'):
                 continue
             lines.append('    Unchanged(o, %s)' % lua_string(name))
-            reached.setdefault((owner, name), 'read-only')
+            reached.setdefault((owner, name, index), 'read-only')
     if lines:
         out.append('Test(%s, function()' % lua_string(owner + ': changing a constant result leaves the object unchanged'))
         out.append('    local o = Fresh("%s")' % owner)
@@ -386,7 +386,9 @@ def default_cases(forms, cases, out, reached):
             out.append('    %s' % self_call(owner, form, name, args))
             out.append('    Same({%s}, given, "left out")' % self_call(owner, gforms[0], getter, []))
         out.append('end)')
-        reached.setdefault((owner, name), 'default')
+        for index, f in enumerate(block.get(name, [])):
+            if f in candidates:
+                reached.setdefault((owner, name, index), 'default')
 
 
 PRELUDE = '''
@@ -499,27 +501,54 @@ def hand_written_callers(folder):
     return callers
 
 
+# Why a function the cases call does not count as reached: its arguments are never read back.
+CALLED_ONLY = {
+    'read-only': 'only the read-only check calls it; nothing reads its arguments back',
+    'default': 'only its default is checked; nothing reads its arguments back',
+}
+
+
 def unreached_table(forms, reached, cases, classes, callers):
+    """Each form of two or more arguments whose arguments no round trip or probe reads back,
+    with the reason; forms of a name with several are named with their argument kinds."""
     rows = []
     for owner in sorted(forms):
         for name in sorted(forms[owner]):
-            if (owner, name) in reached and reached[(owner, name)] != 'unreached':
-                continue
-            if (owner, name) in cases['unreached_names']:
-                reason = cases['unreached_names'][(owner, name)]
-            else:
-                if max(len(f.params) for f in forms[owner][name]) < 2:
+            for index, form in enumerate(forms[owner][name]):
+                if reached.get((owner, name, index)) in ('round trip', 'probe'):
                     continue
-                kinds = sorted({p.kind for f in forms[owner][name] for p in f.params
-                                if not makeable(p.kind, classes)})
-                if kinds:
-                    reason = 'takes %s, which no case makes' % ', '.join(kinds)
-                else:
-                    reason = 'no bound getter or probe reads its arguments back'
-            if name in callers:
-                reason += ' (called by %s)' % ', '.join(callers[name])
-            rows.append((owner, name, reason))
+                reason = case_of(cases, 'unreached', owner, name, form)
+                if reason is None:
+                    if len(form.params) < 2:
+                        continue
+                    kinds = sorted({p.kind for p in form.params if not makeable(p.kind, classes)})
+                    if kinds:
+                        reason = 'takes %s, which no case makes' % ', '.join(kinds)
+                    elif reached.get((owner, name, index)) in CALLED_ONLY:
+                        reason = CALLED_ONLY[reached[(owner, name, index)]]
+                    else:
+                        reason = 'no bound getter or probe reads its arguments back'
+                if name in callers:
+                    reason += ' (called by %s)' % ', '.join(callers[name])
+                label = name
+                if len(forms[owner][name]) > 1:
+                    label += '/' + (','.join(p.kind for p in form.params) or 'none')
+                rows.append((owner, label, reason))
     return rows
+
+
+def probe_reaches(title, forms, reached):
+    """Marks the forms a probe names as reached: "Class:Name" (or "Name" for a global
+    function) reaches every form of the name, "Class:Name/number,number" the form of those
+    argument kinds and "Class:Name/3" the forms of three arguments."""
+    words = title.split()
+    owner, _, name = words[0].rpartition(':') if words else ('', '', '')
+    owner = owner or '-'
+    name, _, only = name.partition('/')
+    for index, form in enumerate(forms.get(owner, {}).get(name, [])):
+        kinds = ','.join(p.kind for p in form.params)
+        if not only or only in (kinds, str(len(form.params))):
+            reached[(owner, name, index)] = 'probe'
 
 
 def main():
@@ -552,8 +581,7 @@ def main():
         default_cases(forms, cases, body, reached)
         for title, code in cases['probe']:
             body.append('Test(%s, function()\n    %s\nend)' % (lua_string(title), code))
-            owner, _, rest = title.partition(':')
-            reached[(owner, rest.split()[0] if rest.split() else '')] = 'probe'
+            probe_reaches(title, forms, reached)
         table += [(package,) + row for row in unreached_table(forms, reached, cases, set(declared_all), callers)]
     out = ['-- Generated by gen_behaviour.py from the package files and behaviour.txt; do not edit.',
            gen_calls.PRELUDE.split('\n', 2)[2] % ', '.join(lua_string(c) for c in declared_all), PRELUDE]
