@@ -7,12 +7,13 @@ of behaviour.txt, the script checks for every class:
   * round trips: each setter (SetX with GetX, IsX or X; a Set inside a name with its Get,
     MPPropSetInt with MPPropGetInt; a form named with its argument count, SetScale3, as
     SetScale; or a "pair" line, whose getter may be a Lua function reading the native
-    side) takes two sets of distinct values in turn, and its getter gives each back in
-    order. A getter that takes the setter's leading arguments (an index, a name) is
-    called with them and gives back the rest. Numbers are exact in a 32-bit float,
-    integers for integer parameters, booleans alternate, objects are fresh ones and maths
-    values have distinct contents, so a swapped, dropped or rounded argument, a setter
-    that does nothing and a getter that reads the wrong field all show;
+    side) takes two sets of distinct values in turn (three where a call has three to six
+    booleans), and its getter gives each back in order. A getter that takes the setter's
+    leading arguments (an index, a name) is called with them and gives back the rest.
+    Numbers are exact in a 32-bit float, integers for integer parameters, booleans change
+    between rounds and no two of a call are equal in every round, objects are fresh ones
+    and maths values have distinct contents, so a swapped, dropped or rounded argument, a
+    setter that does nothing and a getter that reads the wrong field all show;
   * defaults: for each "default" line, the package's default is the one listed, and
     where the function is a setter with a getter, leaving the argument out gives what
     passing the listed value gives;
@@ -160,15 +161,35 @@ def split_arguments(text):
     return parts + [current.strip()] if current.strip() else parts
 
 
-def value_of(param, round_, position):
-    """A Lua expression of a distinct value for the parameter: two rounds, and every
-    position of a call differs from every other."""
+# The values of a call's boolean arguments, round by round: each changes between rounds and
+# no two are equal in every round (two rounds for up to two booleans, three for up to six).
+BOOLEAN_ROUNDS = {2: [(True, False), (False, True)],
+                  3: [(True, False, False), (False, True, False), (False, False, True),
+                      (True, True, False), (True, False, True), (False, True, True)]}
+
+
+def boolean_rounds(params):
+    """How many rounds keep the call's booleans apart, or None where none does."""
+    count = sum(1 for p in params if p.kind == 'boolean')
+    for rounds in sorted(BOOLEAN_ROUNDS):
+        if count <= len(BOOLEAN_ROUNDS[rounds]):
+            return rounds
+    return None
+
+
+def value_of(param, round_, position, params=None):
+    """A Lua expression of a distinct value for the parameter: every position of a call
+    differs from every other, and (given the call's params) so does every boolean over the
+    rounds."""
     k = position + 1 + 8 * round_
     if param.kind == 'number':
         # Integers small enough for any byte or index; fractions exact in a float.
         return str(position + 2 + round_) if param.integer else repr(k / 16.0)
     if param.kind == 'boolean':
-        return 'true' if (position + round_) % 2 == 0 else 'false'
+        if params is None:
+            return 'true' if (position + round_) % 2 == 0 else 'false'
+        index = sum(1 for p in params[:position] if p.kind == 'boolean')
+        return 'true' if BOOLEAN_ROUNDS[boolean_rounds(params)][index][round_] else 'false'
     if param.kind == 'string':
         return '"v%d"' % k
     if param.kind in MADE:
@@ -240,7 +261,7 @@ def round_trip_cases(owner, block, cases, out, reached, classes):
                 continue
             if case_of(cases, 'unreached', owner, setter, form) is not None:
                 continue
-            if not round_trippable(form, classes):
+            if not round_trippable(form, classes) or boolean_rounds(form.params) is None:
                 continue
             if getter in block:
                 # The getter form that takes the setter's leading arguments, fewest first.
@@ -264,9 +285,11 @@ def round_trip_cases(owner, block, cases, out, reached, classes):
             out.append('Test(%s, function()' % lua_string(title))
             out.append('    local o = %s' % (case_of(cases, 'on', owner, setter, form) or 'Fresh("%s")' % owner))
             values, back, ask = (case_of(cases, k, owner, setter, form) for k in ('value', 'back', 'ask'))
-            for round_ in (0, 1):
+            rounds = len(values or back or ask or []) or boolean_rounds(form.params)
+            for round_ in range(rounds):
                 # The arguments are made once, so objects compare as themselves.
-                made = values[round_] if values else [value_of(p, round_, i) for i, p in enumerate(form.params)]
+                made = values[round_] if values else [value_of(p, round_, i, form.params)
+                                                      for i, p in enumerate(form.params)]
                 args = ['a%d' % (i + 1) for i in range(len(made))]
                 out.append('    do')
                 out.append('        local %s = %s' % (', '.join(args), ', '.join(made)))
@@ -533,6 +556,8 @@ def unreached_table(forms, reached, cases, classes, callers):
                     getter = getter_for(owner, name, block, cases, form) if setter else None
                     if kinds:
                         reason = 'takes %s, which no case makes' % ', '.join(kinds)
+                    elif boolean_rounds(form.params) is None:
+                        reason = 'takes more booleans than the rounds keep apart'
                     elif reached.get((owner, name, index)) in CALLED_ONLY:
                         reason = CALLED_ONLY[reached[(owner, name, index)]]
                     elif getter in block:
