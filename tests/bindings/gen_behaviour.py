@@ -513,15 +513,47 @@ end
 '''
 
 
-def hand_written_callers(folder):
-    """{function name: [case files that call it]} of the hand-written Lua cases."""
-    callers = {}
-    for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
-        if name.endswith('.lua') and name != 'assert.lua':
-            text = open(os.path.join(folder, name), encoding='utf-8').read()
-            for called in set(re.findall(r'[:.](\w+)\s*\(', text)):
-                callers.setdefault(called, []).append(name)
-    return callers
+# The script host's table of global objects (name, class).
+SINGLETONS = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'engine', 'script', 'LuaWrapper.cpp')
+
+
+class HandWritten:
+    """The hand-written Lua cases, asked which of them call a class's function: by the
+    class's name (Class.Name, Class:Name), or on an object (o:Name) in a case that names
+    the class, a class derived from it or its global object (gGame, or one of the script
+    host's SINGLETONS); a global function by its bare name."""
+
+    def __init__(self, folder, bases):
+        singletons = {}
+        if os.path.exists(SINGLETONS):
+            singletons = dict(re.findall(r'\{"(g\w+)", "(\w+)"', open(SINGLETONS, encoding='utf-8').read()))
+        self.cases = []
+        for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
+            if name.endswith('.lua') and name != 'assert.lua':
+                text = open(os.path.join(folder, name), encoding='utf-8').read()
+                words = set(re.findall(r'\w+', text))
+                words |= {singletons.get(w, w[1:]) for w in words if re.match(r'^g[A-Z]', w)}
+                self.cases.append((name, text, words))
+        self.bases = bases
+
+    def kin(self, owner):
+        """The class and every class derived from it."""
+        found, grew = {owner}, True
+        while grew:
+            more = {c for c, base in self.bases.items() if base in found} - found
+            found |= more
+            grew = bool(more)
+        return found
+
+    def callers(self, owner, name):
+        if owner == '-':
+            bare = re.compile(r'(?<![\w.:])%s\s*\(' % re.escape(name))
+            return [case for case, text, _ in self.cases if bare.search(text)]
+        named = re.compile(r'\b%s[.:]%s\s*\(' % (re.escape(owner), re.escape(name)))
+        on_object = re.compile(r'[.:]%s\s*\(' % re.escape(name))
+        kin = self.kin(owner)
+        return [case for case, text, words in self.cases
+                if named.search(text) or (on_object.search(text) and kin & words)]
 
 
 # Why a function the cases call does not count as reached: its arguments are never read back.
@@ -567,8 +599,9 @@ def unreached_table(forms, reached, cases, classes, callers):
                             's' if len(form.params) > 1 else '')
                     else:
                         reason = 'no bound getter or probe reads its arguments back'
-                if name in callers:
-                    reason += ' (called by %s)' % ', '.join(callers[name])
+                called_by = callers.callers(owner, name)
+                if called_by:
+                    reason += ' (called by %s)' % ', '.join(called_by)
                 label = name
                 if len(forms[owner][name]) > 1:
                     label += '/' + (','.join(p.kind for p in form.params) or 'none')
@@ -596,11 +629,13 @@ def main():
     behaviour, output = sys.argv[1:3]
     pairs = list(zip(sys.argv[3::2], sys.argv[4::2]))
     body, declared_all, table = [], [], []
-    callers = hand_written_callers(os.path.join(os.path.dirname(os.path.abspath(behaviour)), 'lua'))
-    declared_of = {}
+    declared_of, bases = {}, {}
     for snapshot, _ in pairs:
-        declared_of[snapshot] = [line.split()[1] for line in open(snapshot, encoding='utf-8') if line.startswith('class ')]
+        lines = [line.split() for line in open(snapshot, encoding='utf-8') if line.startswith('class ')]
+        declared_of[snapshot] = [words[1] for words in lines]
         declared_all += [c for c in declared_of[snapshot] if c not in declared_all]
+        bases.update((words[1], words[2]) for words in lines if len(words) > 2 and words[2] != '-')
+    callers = HandWritten(os.path.join(os.path.dirname(os.path.abspath(behaviour)), 'lua'), bases)
     for snapshot, package_file in pairs:
         package = os.path.splitext(os.path.basename(snapshot))[0]
         forms = read_package(package_file)
