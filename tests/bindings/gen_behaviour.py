@@ -7,12 +7,13 @@ of behaviour.txt, the script checks for every class:
   * round trips: each setter (SetX with GetX, IsX or X; a Set inside a name with its Get,
     MPPropSetInt with MPPropGetInt; a form named with its argument count, SetScale3, as
     SetScale; or a "pair" line, whose getter may be a Lua function reading the native
-    side) takes two sets of distinct values in turn, and its getter gives each back in
-    order. A getter that takes the setter's leading arguments (an index, a name) is
-    called with them and gives back the rest. Numbers are exact in a 32-bit float,
-    integers for integer parameters, booleans alternate, objects are fresh ones and maths
-    values have distinct contents, so a swapped, dropped or rounded argument, a setter
-    that does nothing and a getter that reads the wrong field all show;
+    side) takes two sets of distinct values in turn (three where a call has three to six
+    booleans), and its getter gives each back in order. A getter that takes the setter's
+    leading arguments (an index, a name) is called with them and gives back the rest.
+    Numbers are exact in a 32-bit float, integers for integer parameters, booleans change
+    between rounds and no two of a call are equal in every round, objects are fresh ones
+    and maths values have distinct contents, so a swapped, dropped or rounded argument, a
+    setter that does nothing and a getter that reads the wrong field all show;
   * defaults: for each "default" line, the package's default is the one listed, and
     where the function is a setter with a getter, leaving the argument out gives what
     passing the listed value gives;
@@ -21,10 +22,12 @@ of behaviour.txt, the script checks for every class:
     constant reference is the script's copy;
   * probes: the "probe" lines, which read a function's effect back through the native
     side (the runner's Fixture and Peek tables) where no bound getter does.
-A setter the round trip cannot reach is named with its reason by an "unreached" line;
-every other function of two or more arguments that no round trip, default or probe
-reaches is listed with its reason (and the hand-written cases that call it) in the
-generated table beside the script (OUTPUT with .lua replaced by _unreached.txt).
+A setter the round trip cannot reach is named with its reason by an "unreached" line.
+A function's arguments count as checked in order only where a round trip or a probe reads
+them back, form by form (a read-only or default case runs a function without reading its
+arguments); every other form of two or more arguments, and every setter form, is listed
+with its reason (and the hand-written cases that call it) in the generated table beside
+the script (OUTPUT with .lua replaced by _unreached.txt).
 
 usage: gen_behaviour.py BEHAVIOUR.txt OUTPUT.lua SNAPSHOT.txt PACKAGE.pkg [SNAPSHOT.txt PACKAGE.pkg ...]
 All the packages' cases go to one script, run by one test.
@@ -111,7 +114,7 @@ def read_package(path):
 
 
 def read_cases(path, package, classes):
-    cases = {'helper': [], 'pair': {}, 'value': {}, 'back': {}, 'ask': {}, 'on': {}, 'default': [], 'readonly': set(), 'unreached': {}, 'unreached_names': {}, 'probe': []}
+    cases = {'helper': [], 'pair': {}, 'value': {}, 'back': {}, 'ask': {}, 'on': {}, 'default': [], 'readonly': set(), 'unreached': {}, 'probe': []}
     for raw in open(path, encoding='utf-8'):
         line = raw.rstrip('\n')
         if line.lstrip().startswith('#') or not line.strip():
@@ -141,7 +144,6 @@ def read_cases(path, package, classes):
             cases['readonly'].add((owner, name))
         elif kind == 'unreached':
             cases['unreached'][(owner, name)] = ' '.join(words[3:])
-            cases['unreached_names'].setdefault((owner, name.split('/')[0]), ' '.join(words[3:]))
     return cases
 
 
@@ -159,15 +161,35 @@ def split_arguments(text):
     return parts + [current.strip()] if current.strip() else parts
 
 
-def value_of(param, round_, position):
-    """A Lua expression of a distinct value for the parameter: two rounds, and every
-    position of a call differs from every other."""
+# The values of a call's boolean arguments, round by round: each changes between rounds and
+# no two are equal in every round (two rounds for up to two booleans, three for up to six).
+BOOLEAN_ROUNDS = {2: [(True, False), (False, True)],
+                  3: [(True, False, False), (False, True, False), (False, False, True),
+                      (True, True, False), (True, False, True), (False, True, True)]}
+
+
+def boolean_rounds(params):
+    """How many rounds keep the call's booleans apart, or None where none does."""
+    count = sum(1 for p in params if p.kind == 'boolean')
+    for rounds in sorted(BOOLEAN_ROUNDS):
+        if count <= len(BOOLEAN_ROUNDS[rounds]):
+            return rounds
+    return None
+
+
+def value_of(param, round_, position, params=None):
+    """A Lua expression of a distinct value for the parameter: every position of a call
+    differs from every other, and (given the call's params) so does every boolean over the
+    rounds."""
     k = position + 1 + 8 * round_
     if param.kind == 'number':
         # Integers small enough for any byte or index; fractions exact in a float.
         return str(position + 2 + round_) if param.integer else repr(k / 16.0)
     if param.kind == 'boolean':
-        return 'true' if (position + round_) % 2 == 0 else 'false'
+        if params is None:
+            return 'true' if (position + round_) % 2 == 0 else 'false'
+        index = sum(1 for p in params[:position] if p.kind == 'boolean')
+        return 'true' if BOOLEAN_ROUNDS[boolean_rounds(params)][index][round_] else 'false'
     if param.kind == 'string':
         return '"v%d"' % k
     if param.kind in MADE:
@@ -232,15 +254,14 @@ def lua_string(text):
 
 def round_trip_cases(owner, block, cases, out, reached, classes):
     for setter in sorted(block):
-        for form in block[setter]:
+        for index, form in enumerate(block[setter]):
             arity = len(form.params)
             getter = getter_for(owner, setter, block, cases, form)
             if not getter:
                 continue
             if case_of(cases, 'unreached', owner, setter, form) is not None:
-                reached.setdefault((owner, setter), 'unreached')
                 continue
-            if not round_trippable(form, classes):
+            if not round_trippable(form, classes) or boolean_rounds(form.params) is None:
                 continue
             if getter in block:
                 # The getter form that takes the setter's leading arguments, fewest first.
@@ -264,9 +285,11 @@ def round_trip_cases(owner, block, cases, out, reached, classes):
             out.append('Test(%s, function()' % lua_string(title))
             out.append('    local o = %s' % (case_of(cases, 'on', owner, setter, form) or 'Fresh("%s")' % owner))
             values, back, ask = (case_of(cases, k, owner, setter, form) for k in ('value', 'back', 'ask'))
-            for round_ in (0, 1):
+            rounds = len(values or back or ask or []) or boolean_rounds(form.params)
+            for round_ in range(rounds):
                 # The arguments are made once, so objects compare as themselves.
-                made = values[round_] if values else [value_of(p, round_, i) for i, p in enumerate(form.params)]
+                made = values[round_] if values else [value_of(p, round_, i, form.params)
+                                                      for i, p in enumerate(form.params)]
                 args = ['a%d' % (i + 1) for i in range(len(made))]
                 out.append('    do')
                 out.append('        local %s = %s' % (', '.join(args), ', '.join(made)))
@@ -276,7 +299,7 @@ def round_trip_cases(owner, block, cases, out, reached, classes):
                                                             lua_string('round %d' % (round_ + 1))))
                 out.append('    end')
             out.append('end)')
-            reached[(owner, setter)] = 'round trip'
+            reached[(owner, setter, index)] = 'round trip'
 
 
 def getters_of(owner, block):
@@ -298,17 +321,17 @@ def readonly_cases(owner, block, cases, out, reached):
     getters = getters_of(owner, block)
     calls = []
     for name in sorted(block):
-        for form in block[name]:
+        for index, form in enumerate(block[name]):
             if form.static or not (form.const or (owner, name) in cases['readonly']):
                 continue
             if not all(p.kind in SIMPLE or p.kind in VALUE_CLASSES for p in form.params):
                 continue
             args = [value_of(p, 0, i) for i, p in enumerate(form.params)]
-            calls.append((name, self_call(owner, form, name, args)))
+            calls.append(((owner, name, index), self_call(owner, form, name, args)))
     if not calls or not getters:
         return
-    for name, _ in calls:
-        reached.setdefault((owner, name), 'read-only')
+    for key, _ in calls:
+        reached.setdefault(key, 'read-only')
     calls = [c for _, c in calls]
     out.append('Test(%s, function()' % lua_string(owner + ': read-only functions leave the object unchanged'))
     out.append('    local o = Fresh("%s")' % owner)
@@ -327,11 +350,11 @@ def view_cases(owner, block, out, reached):
         return
     lines = []
     for name in sorted(block):
-        for form in block[name]:
+        for index, form in enumerate(block[name]):
             if form.static or form.params or not form.const_view or form.result not in ('Vector', 'Matrix', 'BoundingBox4'):
                 continue
             lines.append('    Unchanged(o, %s)' % lua_string(name))
-            reached.setdefault((owner, name), 'read-only')
+            reached.setdefault((owner, name, index), 'read-only')
     if lines:
         out.append('Test(%s, function()' % lua_string(owner + ': changing a constant result leaves the object unchanged'))
         out.append('    local o = Fresh("%s")' % owner)
@@ -386,7 +409,9 @@ def default_cases(forms, cases, out, reached):
             out.append('    %s' % self_call(owner, form, name, args))
             out.append('    Same({%s}, given, "left out")' % self_call(owner, gforms[0], getter, []))
         out.append('end)')
-        reached.setdefault((owner, name), 'default')
+        for index, f in enumerate(block.get(name, [])):
+            if f in candidates:
+                reached.setdefault((owner, name, index), 'default')
 
 
 PRELUDE = '''
@@ -488,38 +513,114 @@ end
 '''
 
 
-def hand_written_callers(folder):
-    """{function name: [case files that call it]} of the hand-written Lua cases."""
-    callers = {}
-    for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
-        if name.endswith('.lua') and name != 'assert.lua':
-            text = open(os.path.join(folder, name), encoding='utf-8').read()
-            for called in set(re.findall(r'[:.](\w+)\s*\(', text)):
-                callers.setdefault(called, []).append(name)
-    return callers
+# The script host's table of global objects (name, class).
+SINGLETONS = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'engine', 'script', 'LuaWrapper.cpp')
+
+
+class HandWritten:
+    """The hand-written Lua cases, asked which of them call a class's function: by the
+    class's name (Class.Name, Class:Name), or on an object (o:Name) in a case that names
+    the class, a class derived from it or its global object (gGame, or one of the script
+    host's SINGLETONS); a global function by its bare name."""
+
+    def __init__(self, folder, bases):
+        singletons = {}
+        if os.path.exists(SINGLETONS):
+            singletons = dict(re.findall(r'\{"(g\w+)", "(\w+)"', open(SINGLETONS, encoding='utf-8').read()))
+        self.cases = []
+        for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
+            if name.endswith('.lua') and name != 'assert.lua':
+                text = open(os.path.join(folder, name), encoding='utf-8').read()
+                words = set(re.findall(r'\w+', text))
+                words |= {singletons.get(w, w[1:]) for w in words if re.match(r'^g[A-Z]', w)}
+                self.cases.append((name, text, words))
+        self.bases = bases
+
+    def kin(self, owner):
+        """The class and every class derived from it."""
+        found, grew = {owner}, True
+        while grew:
+            more = {c for c, base in self.bases.items() if base in found} - found
+            found |= more
+            grew = bool(more)
+        return found
+
+    def callers(self, owner, name):
+        if owner == '-':
+            bare = re.compile(r'(?<![\w.:])%s\s*\(' % re.escape(name))
+            return [case for case, text, _ in self.cases if bare.search(text)]
+        named = re.compile(r'\b%s[.:]%s\s*\(' % (re.escape(owner), re.escape(name)))
+        on_object = re.compile(r'[.:]%s\s*\(' % re.escape(name))
+        kin = self.kin(owner)
+        return [case for case, text, words in self.cases
+                if named.search(text) or (on_object.search(text) and kin & words)]
+
+
+# Why a function the cases call does not count as reached: its arguments are never read back.
+CALLED_ONLY = {
+    'read-only': 'only the read-only check calls it; nothing reads its arguments back',
+    'default': 'only its default is checked; nothing reads its arguments back',
+}
+
+
+def is_setter(name):
+    """Set, SetX, and a Set inside a name (MPPropSetInt), but not GetSetName or RemoveFromSet."""
+    return name == 'Set' or re.search(r'(?<!Get)Set[A-Z0-9]', name) is not None
 
 
 def unreached_table(forms, reached, cases, classes, callers):
+    """Each form of two or more arguments, and each setter form, whose arguments no round
+    trip or probe reads back, with the reason; forms of a name with several are named with
+    their argument kinds."""
     rows = []
     for owner in sorted(forms):
-        for name in sorted(forms[owner]):
-            if (owner, name) in reached and reached[(owner, name)] != 'unreached':
-                continue
-            if (owner, name) in cases['unreached_names']:
-                reason = cases['unreached_names'][(owner, name)]
-            else:
-                if max(len(f.params) for f in forms[owner][name]) < 2:
+        block = forms[owner]
+        for name in sorted(block):
+            for index, form in enumerate(block[name]):
+                if reached.get((owner, name, index)) in ('round trip', 'probe'):
                     continue
-                kinds = sorted({p.kind for f in forms[owner][name] for p in f.params
-                                if not makeable(p.kind, classes)})
-                if kinds:
-                    reason = 'takes %s, which no case makes' % ', '.join(kinds)
-                else:
-                    reason = 'no bound getter or probe reads its arguments back'
-            if name in callers:
-                reason += ' (called by %s)' % ', '.join(callers[name])
-            rows.append((owner, name, reason))
+                reason = case_of(cases, 'unreached', owner, name, form)
+                if reason is None:
+                    setter = is_setter(name) and form.params
+                    if len(form.params) < 2 and not setter:
+                        continue
+                    kinds = sorted({p.kind for p in form.params if not makeable(p.kind, classes)})
+                    getter = getter_for(owner, name, block, cases, form) if setter else None
+                    if kinds:
+                        reason = 'takes %s, which no case makes' % ', '.join(kinds)
+                    elif boolean_rounds(form.params) is None:
+                        reason = 'takes more booleans than the rounds keep apart'
+                    elif reached.get((owner, name, index)) in CALLED_ONLY:
+                        reason = CALLED_ONLY[reached[(owner, name, index)]]
+                    elif getter in block:
+                        reason = 'its getter %s takes other arguments than its leading ones' % getter
+                    elif setter:
+                        reason = 'a setter with no bound getter or probe to read its argument%s back' % (
+                            's' if len(form.params) > 1 else '')
+                    else:
+                        reason = 'no bound getter or probe reads its arguments back'
+                called_by = callers.callers(owner, name)
+                if called_by:
+                    reason += ' (called by %s)' % ', '.join(called_by)
+                label = name
+                if len(forms[owner][name]) > 1:
+                    label += '/' + (','.join(p.kind for p in form.params) or 'none')
+                rows.append((owner, label, reason))
     return rows
+
+
+def probe_reaches(title, forms, reached):
+    """Marks the forms a probe names as reached: "Class:Name" (or "Name" for a global
+    function) reaches every form of the name, "Class:Name/number,number" the form of those
+    argument kinds and "Class:Name/3" the forms of three arguments."""
+    words = title.split()
+    owner, _, name = words[0].rpartition(':') if words else ('', '', '')
+    owner = owner or '-'
+    name, _, only = name.partition('/')
+    for index, form in enumerate(forms.get(owner, {}).get(name, [])):
+        kinds = ','.join(p.kind for p in form.params)
+        if not only or only in (kinds, str(len(form.params))):
+            reached[(owner, name, index)] = 'probe'
 
 
 def main():
@@ -528,11 +629,13 @@ def main():
     behaviour, output = sys.argv[1:3]
     pairs = list(zip(sys.argv[3::2], sys.argv[4::2]))
     body, declared_all, table = [], [], []
-    callers = hand_written_callers(os.path.join(os.path.dirname(os.path.abspath(behaviour)), 'lua'))
-    declared_of = {}
+    declared_of, bases = {}, {}
     for snapshot, _ in pairs:
-        declared_of[snapshot] = [line.split()[1] for line in open(snapshot, encoding='utf-8') if line.startswith('class ')]
+        lines = [line.split() for line in open(snapshot, encoding='utf-8') if line.startswith('class ')]
+        declared_of[snapshot] = [words[1] for words in lines]
         declared_all += [c for c in declared_of[snapshot] if c not in declared_all]
+        bases.update((words[1], words[2]) for words in lines if len(words) > 2 and words[2] != '-')
+    callers = HandWritten(os.path.join(os.path.dirname(os.path.abspath(behaviour)), 'lua'), bases)
     for snapshot, package_file in pairs:
         package = os.path.splitext(os.path.basename(snapshot))[0]
         forms = read_package(package_file)
@@ -552,8 +655,7 @@ def main():
         default_cases(forms, cases, body, reached)
         for title, code in cases['probe']:
             body.append('Test(%s, function()\n    %s\nend)' % (lua_string(title), code))
-            owner, _, rest = title.partition(':')
-            reached[(owner, rest.split()[0] if rest.split() else '')] = 'probe'
+            probe_reaches(title, forms, reached)
         table += [(package,) + row for row in unreached_table(forms, reached, cases, set(declared_all), callers)]
     out = ['-- Generated by gen_behaviour.py from the package files and behaviour.txt; do not edit.',
            gen_calls.PRELUDE.split('\n', 2)[2] % ', '.join(lua_string(c) for c in declared_all), PRELUDE]
@@ -562,8 +664,9 @@ def main():
     with open(output, 'w', encoding='utf-8') as f:
         f.write('\n'.join(out) + '\n')
     with open(re.sub(r'\.lua$', '', output) + '_unreached.txt', 'w', encoding='utf-8') as f:
-        f.write('# The functions of two or more arguments, and the setters, that the behaviour cases do\n'
-                '# not reach, and why. Generated by gen_behaviour.py.\n')
+        f.write('# The functions of two or more arguments, and the setters, whose arguments the behaviour\n'
+                '# cases do not read back, form by form (NAME/KINDS where a name has several), and why.\n'
+                '# Generated by gen_behaviour.py.\n')
         for package, owner, name, reason in table:
             f.write('%-18s %-40s %s\n' % (package, owner + ':' + name, reason))
     print('%d behaviour cases; %d functions unreached (%s)' % (sum(1 for l in body if l.startswith('Test(')),
