@@ -86,7 +86,8 @@ class StoreSync {
 public:
     ~StoreSync();
     bool Open(const std::string& path, std::string* error);
-    // Makes every transaction committed so far durable. False when the disk refused.
+    // Makes every transaction committed so far durable, the log's name in its folder
+    // too. False when the disk refused.
     bool Sync();
     // Copies the log into the database, both synchronised. Complete (the log may start
     // again) when no commit runs meanwhile.
