@@ -111,7 +111,9 @@ bool BrokerStore::Open(const std::string& path, std::string* error) {
         sqlite3_wal_hook(
             db,
             [](void* self, sqlite3*, const char*, int frames) {
-                static_cast<BrokerStore*>(self)->logFrames = frames;
+                auto* store = static_cast<BrokerStore*>(self);
+                store->logFrames = frames;
+                ++store->commits;
                 return SQLITE_OK;
             },
             this);
@@ -119,6 +121,7 @@ bool BrokerStore::Open(const std::string& path, std::string* error) {
 }
 
 bool BrokerStore::Begin() {
+    if (refusing) return false;
     if (!group) return true;
     if (inRound) {
         // A failed statement may have undone the whole transaction.
