@@ -126,18 +126,29 @@ uint64_t BrokerCore::EndRound() {
     return round;
 }
 
-bool BrokerCore::CheckpointDue() const {
+bool BrokerCore::CheckpointDue() {
     constexpr int kCheckpointFrames = 1000;  // pages of 4 KiB
-    return impl->groupCommit && impl->store.LogFrames() >= kCheckpointFrames;
+    // The frame count changes only with a commit: after a checkpoint it tells nothing
+    // until the next one.
+    const uint64_t commits = impl->store.Commits();
+    if (!impl->groupCommit || impl->store.LogFrames() < kCheckpointFrames || commits == impl->checkpointAfter) return false;
+    impl->checkpointAfter = commits;
+    return true;
 }
 
 void BrokerCore::Synced(uint64_t round, bool synced) {
     Impl::CallScope scope(*impl);
+    // The log's later frames follow the lost ones: no later write is durable either.
+    if (!synced && !impl->diskFailed) {
+        impl->diskFailed = true;
+        impl->store.RefuseWrites();
+        impl->boards.clear();
+    }
     for (auto it = impl->held.begin(); it != impl->held.end();) {
         std::deque<Impl::Held>& queue = it->second;
         while (!queue.empty() && queue.front().round <= round) {
             const Impl::Held& h = queue.front();
-            const bool ok = h.round == 0 || (synced && !impl->failedRounds.count(h.round));
+            const bool ok = h.round == 0 || (!impl->diskFailed && !impl->failedRounds.count(h.round));
             impl->output->Deliver(it->first, ok ? h.ok : h.failed, h.snapshotOf);
             queue.pop_front();
         }
@@ -365,7 +376,7 @@ bool BrokerCore::Impl::HandleHello(Session& s, Reader& r) {
     w.U8(1).U32(static_cast<uint32_t>(friends.size()));
     for (uint32_t f : friends) w.U64(MakeUserId(f)).Text(PersonaOf(f));
     const SharedFrame answer = std::make_shared<const std::vector<uint8_t>>(w.TakeFrame());
-    if (taken) AnswerWrite(s.id, true, answer, answer);
+    if (write) AnswerWrite(s.id, taken, answer, answer);
     else Deliver(s.id, answer);
     return true;
 }

@@ -82,11 +82,14 @@ public:
     uint64_t EndRound();
     // Group commit: every round up to `round` is on disk (synced), or its synchronisation
     // failed. The answers that waited go out: a write's as a failure when its round's
-    // commit or synchronisation failed. Rounds are reported in order.
+    // commit or synchronisation failed. Rounds are reported in order. After one failed
+    // synchronisation every later write fails too (the disk may have dropped the log's
+    // earlier frames, and the later ones would not survive a restart without them).
     void Synced(uint64_t round, bool synced);
     // Group commit: the log has grown long enough for a checkpoint. While one runs (on the
-    // syncing thread) the owner ends no round, so that it copies the whole log.
-    bool CheckpointDue() const;
+    // syncing thread) the owner ends no round, so that it copies the whole log. True at
+    // most once per commit: the log is the same until the next one.
+    bool CheckpointDue();
     // Answers a session after the writes of this round are durable: ok once synced,
     // failed otherwise (without group commit, ok at once). For the owner's own writes
     // through Store(), such as control commands.

@@ -73,6 +73,8 @@ struct BrokerCore::Impl {
     uint64_t round = 1;                  // the open round
     bool roundHeld = false;              // an answer waits for the open round
     std::set<uint64_t> failedRounds;     // committed in vain, not yet reported
+    bool diskFailed = false;             // a synchronisation failed: every later write fails
+    uint64_t checkpointAfter = 0;        // the store's commits when a checkpoint was last due
     std::map<uint32_t, std::deque<Held>> held;  // by session, oldest first
     // Leaderboards as stored, best first (by score, ties by upload), read from the store
     // once and kept in step with every score the core writes. Forgotten whenever the

@@ -49,8 +49,9 @@ constexpr int kTcpRetryFirstMs = 50;
 constexpr int kTcpRetryMostMs = 1000;
 
 // HMAC-SHA-256(key, challenge || kHandshakeLabel), the key being SHA-256 of the secret's
-// length (8 bytes, little-endian) and bytes.
-std::array<uint8_t, kAnswerBytes> HandshakeAnswer(const std::string& secret, const uint8_t* challenge);
+// length (8 bytes, little-endian) and bytes. *ok (when given) is false, and the answer
+// all zero, when the hashing failed: the broker then refuses the handshake.
+std::array<uint8_t, kAnswerBytes> HandshakeAnswer(const std::string& secret, const uint8_t* challenge, bool* ok = nullptr);
 bool ConstantTimeEqual(const uint8_t* a, const uint8_t* b, size_t size);
 // Bytes from the system's random source; false when it cannot give them.
 bool SystemRandom(void* out, size_t size);

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -128,7 +129,7 @@ bool ReadExactly(int fd, uint8_t* out, size_t size, int64_t deadline) {
 
 }  // namespace
 
-std::array<uint8_t, kAnswerBytes> HandshakeAnswer(const std::string& secret, const uint8_t* challenge) {
+std::array<uint8_t, kAnswerBytes> HandshakeAnswer(const std::string& secret, const uint8_t* challenge, bool* ok) {
     // The key is SHA-256 of the secret's length and bytes. HMAC itself pads a short key
     // with zero bytes, so a secret and the same secret with zero bytes appended would be
     // one key.
@@ -137,14 +138,25 @@ std::array<uint8_t, kAnswerBytes> HandshakeAnswer(const std::string& secret, con
     keyed += secret;
     uint8_t key[32];
     unsigned int keySize = 0;
-    EVP_Digest(keyed.data(), keyed.size(), key, &keySize, EVP_sha256(), nullptr);
     std::array<uint8_t, kAnswerBytes> out{};
+    // A failure would leave one answer for every secret: reported, never to be accepted.
+    if (ok) *ok = false;
+    if (EVP_Digest(keyed.data(), keyed.size(), key, &keySize, EVP_sha256(), nullptr) != 1 || keySize != sizeof key) {
+        std::fprintf(stderr, "online: hashing the network secret failed; the handshake is refused\n");
+        return out;
+    }
     uint8_t message[kChallengeBytes + 32];
     const size_t labelSize = std::strlen(kHandshakeLabel);
     std::memcpy(message, challenge, kChallengeBytes);
     std::memcpy(message + kChallengeBytes, kHandshakeLabel, labelSize);
     unsigned int size = 0;
-    HMAC(EVP_sha256(), key, static_cast<int>(keySize), message, kChallengeBytes + labelSize, out.data(), &size);
+    if (!HMAC(EVP_sha256(), key, static_cast<int>(keySize), message, kChallengeBytes + labelSize, out.data(), &size) ||
+        size != kAnswerBytes) {
+        std::fprintf(stderr, "online: computing the handshake's answer failed; the handshake is refused\n");
+        out.fill(0);
+        return out;
+    }
+    if (ok) *ok = true;
     return out;
 }
 
@@ -298,7 +310,13 @@ std::unique_ptr<Transport> ConnectTcpTransport(const std::string& address, const
         ::close(fd);
         return nullptr;
     }
-    const std::array<uint8_t, kAnswerBytes> answer = HandshakeAnswer(secret, frame + 13);
+    bool answered = false;
+    const std::array<uint8_t, kAnswerBytes> answer = HandshakeAnswer(secret, frame + 13, &answered);
+    if (!answered) {
+        if (error) *error = "the answer to the broker's challenge at " + address + " could not be computed";
+        ::close(fd);
+        return nullptr;
+    }
     wire::Writer w(wire::kAuthAnswer);
     w.Bytes(answer.data(), answer.size());
     const std::vector<uint8_t>& out = w.Frame();

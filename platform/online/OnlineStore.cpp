@@ -111,7 +111,9 @@ bool BrokerStore::Open(const std::string& path, std::string* error) {
         sqlite3_wal_hook(
             db,
             [](void* self, sqlite3*, const char*, int frames) {
-                static_cast<BrokerStore*>(self)->logFrames = frames;
+                auto* store = static_cast<BrokerStore*>(self);
+                store->logFrames = frames;
+                ++store->commits;
                 return SQLITE_OK;
             },
             this);
@@ -119,6 +121,7 @@ bool BrokerStore::Open(const std::string& path, std::string* error) {
 }
 
 bool BrokerStore::Begin() {
+    if (refusing) return false;
     if (!group) return true;
     if (inRound) {
         // A failed statement may have undone the whole transaction.
@@ -299,16 +302,36 @@ bool StoreSync::Open(const std::string& path, std::string* error) {
     return true;
 }
 
-bool StoreSync::Sync() {
-    if (log < 0) {
-        log = ::open(logPath.c_str(), O_RDONLY | O_CLOEXEC);
-        // No log yet: nothing was committed.
-        if (log < 0) return errno == ENOENT;
-    }
+namespace {
+
+bool SyncDescriptor(int fd, bool data) {
     int rc;
-    do rc = ::fdatasync(log);
+    do rc = data ? ::fdatasync(fd) : ::fsync(fd);
     while (rc != 0 && errno == EINTR);
     return rc == 0;
+}
+
+}  // namespace
+
+bool StoreSync::Sync() {
+    if (log < 0) {
+        const int opened = ::open(logPath.c_str(), O_RDONLY | O_CLOEXEC);
+        // No log yet: nothing was committed.
+        if (opened < 0) return errno == ENOENT;
+        // The writer creates the log without synchronisation: its name in the folder
+        // (and the database's, when new) must be on disk before any commit counts.
+        const size_t slash = logPath.rfind('/');
+        const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : logPath.substr(0, slash);
+        const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const bool named = dir >= 0 && SyncDescriptor(dir, false);
+        if (dir >= 0) ::close(dir);
+        if (!named) {
+            ::close(opened);
+            return false;
+        }
+        log = opened;
+    }
+    return SyncDescriptor(log, true);
 }
 
 bool StoreSync::Checkpoint() {

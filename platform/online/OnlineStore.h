@@ -38,8 +38,12 @@ public:
     bool CommitRound();
     // A transaction of the round is open: a write has been taken since the last commit.
     bool RoundOpen() const { return inRound; }
-    // Group commit: frames in the log after the last commit.
+    // Group commit: frames in the log after the last commit, and the commits so far.
     int LogFrames() const { return logFrames; }
+    uint64_t Commits() const { return commits; }
+    // From now on every write fails (the disk lost writes: what follows them in the log
+    // would not survive a restart either).
+    void RefuseWrites() { refusing = true; }
 
     bool PutUser(uint32_t account, const std::string& persona);
     // The users row holds exactly this persona.
@@ -77,7 +81,9 @@ private:
     bool group = false;
     bool inRound = false;
     bool roundLost = false;
+    bool refusing = false;
     int logFrames = 0;
+    uint64_t commits = 0;
 };
 
 // The durable side of group commit, for its own thread: its own connection to the
@@ -86,7 +92,8 @@ class StoreSync {
 public:
     ~StoreSync();
     bool Open(const std::string& path, std::string* error);
-    // Makes every transaction committed so far durable. False when the disk refused.
+    // Makes every transaction committed so far durable, the log's name in its folder
+    // too. False when the disk refused.
     bool Sync();
     // Copies the log into the database, both synchronised. Complete (the log may start
     // again) when no commit runs meanwhile.

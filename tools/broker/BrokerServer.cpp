@@ -165,7 +165,7 @@ private:
             const uint64_t round = wanted;
             lock.unlock();
             const bool ok = sync.Sync();
-            if (!ok) std::fprintf(stderr, "online_broker: the store's log could not be written to disk; its writes are answered as failed\n");
+            if (!ok) std::fprintf(stderr, "online_broker: the store's log could not be written to disk; its writes and every later one are answered as failed\n");
             lock.lock();
             synced = round;
             done.emplace_back(round, ok);

@@ -9,7 +9,12 @@ namespace online {
 
 BrokerHandshake::BrokerHandshake(const std::string& secret, const uint8_t* bytes) {
     std::memcpy(challenge.data(), bytes, kChallengeBytes);
-    expected = HandshakeAnswer(secret, challenge.data());
+    bool ok = false;
+    expected = HandshakeAnswer(secret, challenge.data(), &ok);
+    if (!ok) {
+        reason = "an answer the broker could not compute";
+        state = State::Rejected;
+    }
 }
 
 std::vector<uint8_t> BrokerHandshake::ChallengeFrame() const {

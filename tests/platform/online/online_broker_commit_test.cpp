@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <random>
 #include <string>
@@ -111,21 +113,22 @@ TEST_F(Commit, AWritesAnswerAndWhatFollowsWaitForItsRoundsSync) {
     EXPECT_FALSE(Sync(true));
 }
 
-// Whether the commit or the sync after it failed, every write of the round is answered
-// as failed, and the round after it stands on its own.
-TEST_F(Commit, AFailedRoundAnswersEveryWriteOfItWithFailure) {
+// After a failed sync every write of its round, of the rounds committed behind it and of
+// every later one is answered as failed: the disk may have dropped the log's frames that
+// the later ones follow. Later writes are not even taken.
+TEST_F(Commit, AFailedSyncAnswersEveryWriteFromItsRoundOnWithFailure) {
     ASSERT_TRUE(core.Store().DefineBoard("board", kSortDescending));
     const int64_t board = core.Store().FindBoard("board", false, nullptr);
-    auto writeAll = [&](const std::string& newBoard) {
+    auto writeAll = [&](const std::string& newBoard, int32_t score) {
         EXPECT_TRUE(Send(a, kStoreStats, [](Writer& w) { w.U32(1).Text("I").U8(0).U32(7).U32(1).Text("X").U8(1); }, 3));
         WriteFile(a, "f", 4);
-        EXPECT_TRUE(Send(a, kUploadScore, [&](Writer& w) { w.U64(8).U64(static_cast<uint64_t>(board)).I32(kUploadKeepBest).I32(5).U32(0); }));
+        EXPECT_TRUE(Send(a, kUploadScore, [&](Writer& w) { w.U64(8).U64(static_cast<uint64_t>(board)).I32(kUploadKeepBest).I32(score).U32(0); }));
         EXPECT_TRUE(Send(b, kFindLeaderboard, [&](Writer& w) { w.U64(9).Text(newBoard); }));
         WriteFile(b, "f", 5);
     };
-    writeAll("new board");
+    writeAll("new board", 5);
     const uint64_t failed = core.EndRound();
-    writeAll("another board");
+    writeAll("another board", 6);
     const uint64_t good = core.EndRound();
     EXPECT_TRUE(sent.empty());
 
@@ -156,7 +159,24 @@ TEST_F(Commit, AFailedRoundAnswersEveryWriteOfItWithFailure) {
     check(false);
     sent.clear();
     core.Synced(good, true);
-    check(true);
+    check(false);
+    // Later writes are refused at once and change nothing.
+    sent.clear();
+    EXPECT_TRUE(Send(a, kStoreStats, [](Writer& w) { w.U32(1).Text("I").U8(0).U32(9).U32(0); }, 3));
+    EXPECT_TRUE(Send(a, kFileWrite, [](Writer& w) { w.Text("f").Text("newer"); }, 4));
+    EXPECT_TRUE(Send(a, kUploadScore, [&](Writer& w) { w.U64(8).U64(static_cast<uint64_t>(board)).I32(kUploadKeepBest).I32(7).U32(0); }));
+    EXPECT_TRUE(Send(b, kFindLeaderboard, [&](Writer& w) { w.U64(9).Text("a third board"); }));
+    WriteFile(b, "g", 5);
+    EXPECT_EQ(Kinds(a), (std::vector<int>{kReply, kReply, kScoreUploaded}));
+    EXPECT_EQ(Kinds(b), (std::vector<int>{kLeaderboardInfo, kReply}));
+    check(false);
+    EXPECT_FALSE(Sync(true));
+    EXPECT_EQ(core.Store().FindBoard("a third board", false, nullptr), 0);
+    EXPECT_EQ(core.Store().Ranked(board).at(0).score, 6);
+    std::vector<uint8_t> data;
+    ASSERT_TRUE(core.Store().ReadFile(1, "f", &data));
+    EXPECT_EQ(std::string(data.begin(), data.end()), "data");
+    EXPECT_FALSE(core.Store().ReadFile(2, "g", &data));
 }
 
 TEST_F(Commit, SigningInWritesTheUsersRowOnlyWhenItChanges) {
@@ -216,6 +236,58 @@ TEST_F(Commit, RanksFollowTheStoreThroughEveryUpload) {
             }
         }
     }
+}
+
+// With the store on disk: a long log asks for a checkpoint once, and again only after a
+// commit has grown it, so that an idle broker does not checkpoint over and over. A
+// complete checkpoint lets the log start again.
+TEST(CommitCheckpoint, IsDueOncePerCommitOfALongLog) {
+    struct Quiet : BrokerOutput {
+        void Deliver(uint32_t, const SharedFrame&, OnlineId) override {}
+    } output;
+    char pattern[] = "/tmp/brokercheckpointXXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    struct Remove {
+        std::string path;
+        ~Remove() { std::filesystem::remove_all(path); }
+    } remove{pattern};
+    BrokerCore core(&output);
+    core.UseGroupCommit();
+    ASSERT_TRUE(core.Open(remove.path, StatsSchema{}, nullptr));
+    StoreSync sync;
+    ASSERT_TRUE(sync.Open(remove.path + "/broker.db", nullptr));
+    const std::vector<uint8_t> large(64 * 1024, 7);
+    int files = 0;
+    // Ends a round of `count` files of `size` bytes; whether a checkpoint is then due, and
+    // how often it is asked for in the idle rounds after it.
+    auto round = [&](int count, size_t size, int* idleAsks) {
+        for (int i = 0; i < count; ++i) EXPECT_TRUE(core.Store().WriteFile(1, std::to_string(files++), large.data(), size));
+        core.EndRound();
+        const bool due = core.CheckpointDue();
+        *idleAsks = 0;
+        for (int i = 0; i < 50; ++i) {
+            core.EndRound();
+            *idleAsks += core.CheckpointDue();
+        }
+        return due;
+    };
+    int idle = 0;
+    EXPECT_TRUE(round(80, large.size(), &idle));  // about 1,300 pages
+    EXPECT_EQ(idle, 0);
+    ASSERT_TRUE(sync.Sync());
+    ASSERT_TRUE(sync.Checkpoint());
+    // The log started again: a small commit is no reason for another.
+    EXPECT_FALSE(round(1, 10, &idle));
+    EXPECT_EQ(idle, 0);
+    // A long log left as it is (as by a checkpoint that could not copy it all) is asked
+    // for again with the next commit, not before.
+    EXPECT_TRUE(round(80, large.size(), &idle));
+    EXPECT_EQ(idle, 0);
+    EXPECT_TRUE(round(1, 10, &idle));
+    EXPECT_EQ(idle, 0);
+    ASSERT_TRUE(sync.Sync());
+    ASSERT_TRUE(sync.Checkpoint());
+    EXPECT_FALSE(round(1, 10, &idle));
 }
 
 }  // namespace
