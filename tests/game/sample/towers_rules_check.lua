@@ -24,14 +24,18 @@ function gConsole:Print(text) end
 gConsole.PrintWarning, gConsole.PrintError = gConsole.Print, gConsole.Print
 Flow = {step = 0}
 
--- The scene's wreck effect: where it was put and whether it started.
-local wreck = {}
-function wreck:SetGlobalPosition3(x, y, z) self.at = {x, y, z} end
-function wreck:Start(restart) self.started = (self.started or 0) + 1 end
+-- The scene's wreck effects (the script takes them in turn): where each was put and how
+-- often it started.
+local Wreck = {}
+Wreck.__index = Wreck
+function Wreck:SetGlobalPosition3(x, y, z) self.at = {x, y, z} end
+function Wreck:Start(restart) self.started = (self.started or 0) + 1 end
+local wrecks = {}
 gEntityManager = {}
 function gEntityManager:FindEntityByName(name)
-    if name == "TowerWreck" then
-        return wreck
+    if name:match("^TowerWreck%d*$") then
+        wrecks[name] = wrecks[name] or setmetatable({at = {0, 0, 0}}, Wreck)
+        return wrecks[name]
     end
     return nil
 end
@@ -66,13 +70,25 @@ local cases = {
 }
 for _, case in ipairs(cases) do
     local what, tower, damage, destroyed = case[1], case[2], case[3], case[4]
-    wreck.at, wreck.started, played = {0, 0, 0}, nil, {}
+    for _, w in pairs(wrecks) do
+        w.at, w.started = {0, 0, 0}, nil
+    end
+    played = {}
     Towers.TakeDamage(tower, damage, nil)
     Towers.TakeDamage(tower, damage, nil)  -- a wreck is not destroyed again
+    -- The one wreck that started (the first found when none or several did).
+    local wreck, startedWrecks = nil, 0
+    for _, w in pairs(wrecks) do
+        if w.started then
+            wreck, startedWrecks = w, startedWrecks + 1
+        end
+    end
     if not destroyed then
-        if #played ~= 0 or wreck.started then
+        if #played ~= 0 or startedWrecks ~= 0 then
             Fail(what, "a tower still standing exploded")
         end
+    elseif startedWrecks ~= 1 then
+        Fail(what, startedWrecks .. " wrecks started, not one")
     else
         local at = wreck.at
         if at[1] ~= tower.x or at[2] ~= 0 or at[3] ~= tower.z then

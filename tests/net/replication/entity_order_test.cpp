@@ -52,21 +52,27 @@ struct Row {
 // destroyed.
 constexpr uint16_t kParents = 100, kNames = 300, kLength = 90;
 
-void Play(const Row& row) {
-    SCOPED_TRACE(row.name);
-    CaptureLogSink log;
-    log.Attach();
-    ClientView view;
-    Match m;
+// A host and a client whose entity records go to VIEW, connected and synchronised.
+void ConnectWatched(Match& m, ClientView& view) {
     MultiplayerEngine::Options o;
     o.entityRecordSink = &ClientView::Sink;
     o.entityRecordSinkContext = &view;
     m.client.engine.reset();
     m.client.Make(m.link.Endpoint(1), o);
     ASSERT_TRUE(m.Connect());
-    MultiplayerEngine& host = *m.host.engine;
-    host.SynchronizePlayer(host.GetRemotePlayer(0));
+    m.host.engine->SynchronizePlayer(m.host.engine->GetRemotePlayer(0));
     m.Step();
+}
+
+void Play(const Row& row) {
+    SCOPED_TRACE(row.name);
+    CaptureLogSink log;
+    log.Attach();
+    ClientView view;
+    Match m;
+    ConnectWatched(m, view);
+    if (::testing::Test::HasFatalFailure()) return;
+    MultiplayerEngine& host = *m.host.engine;
     LoopbackConditions link;
     link.loss = row.loss;
     link.delayUs = 60000;
@@ -178,15 +184,9 @@ TEST(EntityOrder, AnOldRecordArrivingAfterTheIdsLaterOnesChangesNothing) {
         SCOPED_TRACE(row.name);
         ClientView view;
         Match m;
-        MultiplayerEngine::Options o;
-        o.entityRecordSink = &ClientView::Sink;
-        o.entityRecordSinkContext = &view;
-        m.client.engine.reset();
-        m.client.Make(m.link.Endpoint(1), o);
-        ASSERT_TRUE(m.Connect());
+        ConnectWatched(m, view);
+        ASSERT_FALSE(::testing::Test::HasFatalFailure());
         MultiplayerEngine& host = *m.host.engine;
-        host.SynchronizePlayer(host.GetRemotePlayer(0));
-        m.Step();
         host.EndFrame(1000000);  // the one frame time of every packet below
         m.Step();
         std::vector<uint8_t> held;
