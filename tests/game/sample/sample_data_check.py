@@ -101,7 +101,7 @@ def main(argv):
             game[stub["file"]] = decode_template(data)
             check(game[stub["file"]][0] == stub["type"], stub["file"] + ": type")
             classes[guid] = game[stub["file"]][1]
-    check(len(game) == 14, "%d game templates" % len(game))
+    check(len(game) == 17, "%d game templates" % len(game))  # with the three event effects
     named = {"Outpost/" + stubs[g]["file"] for g in folders.get("Outpost", [])}
 
     def entity_template(name):
