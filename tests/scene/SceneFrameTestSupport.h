@@ -17,10 +17,13 @@
 #include <vector>
 
 #include "ShellCommand.h"
+#include "../render/RenderTestSupport.h"
 #include "core/rtti/RTTIClass.h"
 #include "engine/entity/EntityManager.h"
 #include "platform/gfx/GfxRecorder.h"
 #include "render/VornexRenderer.h"
+#include "render/scene/RendererScene.h"
+#include "render/scene/SceneParametersWrapper.h"
 #include "scene/mesh/MeshData.h"
 #include "scene/startup/SceneStaticInit.h"
 
@@ -96,6 +99,19 @@ inline std::array<int, 4> CentresInside(const std::vector<double>& r) {
     if (r.size() != 4) return {};
     return {int(std::ceil(r[0] - 0.5)), int(std::ceil(r[1] - 0.5)), int(std::floor(r[2] - 0.5)),
             int(std::floor(r[3] - 0.5))};
+}
+
+// The scene parameters in force: only a sun, travelling along `direction` (world space),
+// of the given linear colour (times 0.25 as stored for the shaders: 4 x 0.25 = 1), the
+// light the forward pass draws mesh parts with.
+inline void SetSunOnly(const Vector& direction, const Vector& colour) {
+    rendertest::RunOnRenderThread([&] {
+        SceneParameterBlock& p = gRendererScene->GetCurrentParameters()->Values();
+        p.light.lightDirection = direction;
+        p.light.lightColor = colour;
+        p.light.secondaryColor = p.light.sideColor = Vector(0, 0, 0, 0);
+        p.light.wrapAroundFactor = Vector(0, 0, 0, 0);
+    });
 }
 
 // A renderer fixture (Base, started: created) with the scene hooks and the entity

@@ -111,6 +111,9 @@ struct SkinningPictureTest : sceneframe::SceneEntityFixture<shadertest::DrawingS
     void SetUp() override {
         SceneEntityFixture::SetUp();
         if (HasFatalFailure()) return;
+        // Parts are lit: a white sun from behind the camera gives the facing arm its colours.
+        gRendererScene->PostInit();
+        sceneframe::SetSunOnly(Vector(0, 0, 1, 0), Vector(1, 1, 1, 1));
         view.LoadLookAtLH(Vector(0, 0, -10, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
         projection.LoadPerspectiveFovLH(60.0f, 1.0f, 1.0f, 100.0f);
         gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);

@@ -103,17 +103,7 @@ struct MeshPictureTest : shadertest::DrawingShaderFixture {
         return Numbers(ShellOutput("/usr/bin/python3 " + path));
     }
 
-    // The parameter set in force: only a sun, travelling along `direction` (world space),
-    // of the given linear colour (times 0.25 as stored for the shaders: 4 x 0.25 = 1).
-    static void SetSun(const Vector& direction, const Vector& colour) {
-        RunOnRenderThread([&] {
-            SceneParameterBlock& p = gRendererScene->GetCurrentParameters()->Values();
-            p.light.lightDirection = direction;
-            p.light.lightColor = colour;
-            p.light.secondaryColor = p.light.sideColor = Vector(0, 0, 0, 0);
-            p.light.wrapAroundFactor = Vector(0, 0, 0, 0);
-        });
-    }
+    static void SetSun(const Vector& direction, const Vector& colour) { sceneframe::SetSunOnly(direction, colour); }
     // The pixel a world point projects to.
     std::pair<uint32_t, uint32_t> PixelOf(const Vector& p) const {
         Vector c;
