@@ -14,7 +14,8 @@ rectangles brighter than 200 in every channel); in every saved frame, every livi
 and walker the log places on the screen at that step ("Living at step S: NAME,X,Y ...") is
 drawn: at least 4 pixels of an 11 x 11 block around its place are neither ground, ribbon nor
 a mix of the two (the block allows for the frames the picture lags behind the step), except
-near the frame's edges and under the HUD's panel; every event the log shows ("Event KIND
+near the frame's edges and under the HUD's panel; each walker's first logged place lies on
+the route (within 10 pixels of the polyline of its logged samples); every event the log shows ("Event KIND
 NAME at step S screen X Y") shows in the saved frames of its time: a gun's shot and a
 walker's shot (bright pixels near the place from 5 to 10 steps on), a tower's blast and an
 airstrike (from 5 to 24 steps on), a tower's wreck (its dark rubble in the first frame 30
@@ -52,6 +53,9 @@ SAME_TOLERANCE, SAME_SHARE = 8, 0.995
 LIT_SHARE, LIT_FLOOR = 0.1, 8  # within 10 % of the formula's value (at least 8 levels)
 GROUND_SPOT = (0.5, 0.85)
 LIVING_REACH, LIVING_PIXELS, LIVING_DISTANCE = 5, 4, 40
+# A walker's first logged place lies this near the polyline of the logged route samples
+# (it stands 0.8 above the ground the samples lie on, and the samples cut the curves).
+WALKER_ROUTE_REACH = 10
 # Event kind: (first and last step after the event a frame shows it, what shows: bright
 # fire or dark rubble); the picture lags the step by about two steps and the particles
 # need a step or two to gather, and a wreck's rubble shows once the blast over it has faded.
@@ -205,6 +209,43 @@ def check_living(build, log, frames, ground, ribbon, out):
                 fail("step %d: %s at %d %d is not drawn (%d pixels apart from the ground)" %
                      (step, name, px, py, apart.sum()), pixels, box_outline(px - r, py - r, px + r, py + r), out,
                      "missing-%s-%06d.png" % (name, step))
+
+
+def route_distance(points, x, y):
+    """Distance in pixels from (x, y) to the polyline through the route samples."""
+    p = np.array([x, y], float)
+    best = float("inf")
+    for a, b in zip(points, points[1:] or points):
+        a, b = np.array(a, float), np.array(b, float)
+        ab = b - a
+        t = 0.0 if not ab.any() else float(np.clip((p - a) @ ab / (ab @ ab), 0.0, 1.0))
+        best = min(best, float(np.linalg.norm(p - (a + t * ab))))
+    return best
+
+
+def check_walkers_start(log, points, frames, out):
+    """Each walker's first logged place lies on the route: the squad enters on the ribbon."""
+    places = living_places(log)
+    first = {}
+    for step in sorted(places):
+        for name, x, y in places[step]:
+            if name.startswith("Walker") and name not in first:
+                first[name] = (step, x, y)
+    if not first:
+        failures.append("the log places no walker on the screen")
+    saved = frame_steps(frames)
+    for name, (step, x, y) in sorted(first.items()):
+        distance = route_distance(points, x, y)
+        if distance <= WALKER_ROUTE_REACH:
+            continue
+        what = "%s first logged at step %d at %d %d, %.0f pixels off the route" % (name, step, x, y, distance)
+        later = [f for f in saved if f >= step]
+        if not later:
+            failures.append(what)
+            continue
+        r = LIVING_REACH
+        fail(what + " (frame %d)" % later[0], read_png(os.path.join(frames, "frame-%06d.png" % later[0])),
+             box_outline(x - r, y - r, x + r, y + r), out, "walker-start-%s.png" % name)
 
 
 def check_events(log, frames, out):
@@ -383,6 +424,7 @@ def check(build, log_path, frames, last, out):
     check_hud(pixels, build, out)
     check_result(read_png(last), build, out)
     check_living(build, log, frames, ground, ribbon, out)
+    check_walkers_start(log, points, frames, out)
     check_events(log, frames, out)
 
 
