@@ -3,6 +3,7 @@
 
   mission_pictures_check.py check <build folder> <log> <frames folder> <last frame> <out folder>
   mission_pictures_check.py same <frames folder> <frames folder> <out folder>
+  mission_pictures_check.py hud <build folder> <frames folder> <out folder>
 
 check: in the first saved frame at least 30 steps after the mission's start, the route
 samples the log gives lie on the ribbon (a pixel of its colour within 3 pixels of at least
@@ -25,6 +26,9 @@ recipe templates the build made; the recipes' screen is fitted into the frame ke
 proportions, centred.
 same: the frames both folders hold equal within 8 per channel on at least 99.5 % of their
 pixels.
+hud: of frames saved one a frame from the mission's start, the first whose HUD counters all
+hold text shows the mission's values, not the recipe's: each counter but the seconds left
+is the same (as "same" compares) in the frame 5 frames later.
 A failure writes the picture with the expected places marked to the out folder and names it.
 Pictures are read with ImageMagick's convert.
 """
@@ -50,6 +54,8 @@ TEXT_BRIGHTNESS, TEXT_SHARE = 200, 0.02
 COUNTER_DIGITS = 3
 PANEL_TOLERANCE, PANEL_SHARE = 16, 0.9
 SAME_TOLERANCE, SAME_SHARE = 8, 0.995
+# The HUD's first frame against the frame this many later; the counter that changes by then.
+HUD_LATER, HUD_CHANGING = 5, ("SecondsCount",)
 LIT_SHARE, LIT_FLOOR = 0.1, 8  # within 10 % of the formula's value (at least 8 levels)
 GROUND_SPOT = (0.5, 0.85)
 LIVING_REACH, LIVING_PIXELS, LIVING_DISTANCE = 5, 4, 40
@@ -396,6 +402,39 @@ def check_hud(pixels, build, out):
              (np.concatenate(marks[0]), np.concatenate(marks[1])), out, "hud.png")
 
 
+def counter_text_share(pixels, rect, screen):
+    x0, y0, x1, y1 = fitted(rect, screen, pixels.shape)
+    area = pixels[y0:y1 + 1, x0:x1 + 1]
+    return float(np.all(area > TEXT_BRIGHTNESS, axis=-1).mean()) if area.size else 0.0
+
+
+def first_hud(build, frames, out):
+    """The first saved frame whose counters hold text shows the mission's values: its
+    counters that stay the same early in the mission (all but the seconds left) match the
+    frame HUD_LATER frames on."""
+    boxes, screen = counter_boxes(build)
+    saved = frame_steps(frames)
+    read = lambda f: read_png(os.path.join(frames, "frame-%06d.png" % f))
+    first = next((f for f in saved if all(counter_text_share(read(f), rect, screen) > 0 for _, rect in boxes)), None)
+    if first is None:
+        failures.append("no saved frame shows the HUD's counters")
+        return
+    if first + HUD_LATER not in saved:
+        failures.append("frame %d, %d after the HUD's first (%d), is not saved" % (first + HUD_LATER, HUD_LATER, first))
+        return
+    pixels, later = read(first), read(first + HUD_LATER)
+    for name, rect in boxes:
+        if name in HUD_CHANGING:
+            continue
+        x0, y0, x1, y1 = fitted(rect, screen, pixels.shape)
+        a, b = pixels[y0:y1 + 1, x0:x1 + 1].astype(int), later[y0:y1 + 1, x0:x1 + 1].astype(int)
+        same = np.all(np.abs(a - b) <= SAME_TOLERANCE, axis=-1)
+        if same.size == 0 or same.mean() < SAME_SHARE:
+            fail("%s in frame %d, the HUD's first, differs from frame %d on %.1f %% of its box" %
+                 (name, first, first + HUD_LATER, 100 * (1 - same.mean()) if same.size else 100), pixels,
+                 box_outline(x0, y0, x1, y1), out, "hud-first-%s.png" % name)
+
+
 def check_result(pixels, build, out):
     x, y, w, h, colour, screen = recipe_panel(build, "Result", "ResultPanel")
     x0, y0, x1, y1 = fitted((x, y, w, h), screen, pixels.shape)
@@ -449,6 +488,8 @@ def main(argv):
         check(*argv[2:])
     elif len(argv) == 5 and argv[1] == "same":
         same(*argv[2:])
+    elif len(argv) == 5 and argv[1] == "hud":
+        first_hud(*argv[2:])
     else:
         sys.stderr.write(__doc__)
         return 2
