@@ -165,6 +165,14 @@ void UIElement::DrawTree(const Matrix& parentMatrix, const Vector& parentColour,
         inverse.Inverse(viewProjection);
         a.Mul(shift, viewProjection);  // the camera, then the shift
         b.Mul(inverse, a);             // ... back through the camera's inverse
+        // The shift moves clip x and y only, and the UI cameras' depth and w depend on
+        // the view depth alone, so the round trip keeps depth and w as they were. Rounding
+        // in the inverse would otherwise put the UI plane, which lies on the near plane,
+        // a hair behind it, and the whole aligned subtree would be clipped away.
+        for (uint32_t i = 0; i < 4; ++i) {
+            b.r[i].z = i == 2 ? 1.0f : 0.0f;
+            b.r[i].w = i == 3 ? 1.0f : 0.0f;
+        }
         shifted.Mul(savedView, b);     // ... and the view again
         gVornexRenderer.SetUITemplateCamera(shifted);
     }

@@ -5,8 +5,8 @@
 // and resumes it, A and a click on a gun tower drop an airstrike that destroys it, the
 // wheel moves the camera out and Escape abandons the mission; a key ends the program once
 // the result has shown.
-// While paused the window shows the frame the program saved. Skipped when Xvfb or
-// xdotool is missing.
+// While paused the window shows the frame the program saved. The grave key shows the game
+// console, which runs a line typed into it. Skipped when Xvfb or xdotool is missing.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -216,6 +216,63 @@ TEST_F(MissionDesktopTest, PlayedWithKeyboardAndMouseUntilAbandoned) {
     const std::string log = Log();
     for (const char* line : {"Game closed", "VornexEngine closed"}) EXPECT_NE(log.find(line), std::string::npos) << line;
     EXPECT_EQ(log.find("is not function"), std::string::npos);
+}
+
+// The game console on the window: hidden at first, then shown by the grave key as a band
+// of its tint across the top, and a line typed into it runs as script. The window's
+// height is not the UI reference's (a letterboxed UI whose top-left aligned console must
+// still reach the top of the window).
+TEST_F(MissionDesktopTest, ConsoleShowsAndRunsATypedLine) {
+    std::string missing;
+    if (!xvfbtest::ToolsPresent(&missing)) GTEST_SKIP() << missing;
+    if (!shelltest::Shell("(command -v import && command -v convert)"))
+        GTEST_SKIP() << "ImageMagick is not installed: the console's picture cannot be read";
+    ASSERT_TRUE(server.Start(1280, 800)) << "Xvfb did not start";
+    Launch("Scenario = {mode = \"mission\", seed = 7, timeMultiplier = 0.25}\n");
+    window = server.Output("timeout 120 xdotool search --sync --name '^Quorvel 2$' | head -n 1");
+    ASSERT_FALSE(window.empty()) << Story();
+    size_t at = 0;
+    std::vector<std::string> m;
+    ASSERT_TRUE(AwaitLine("Mission M01 started at step \\d+", &m, &at, 300)) << Story();
+
+    // The share of the window's top 200 rows in the console's tint (0.3, 0, 0.3 of full
+    // scale), within 5 %; the picture stays at `picture`.
+    const std::string picture = root + "/window.png";
+    const auto tinted = [&] {
+        if (!server.Run("import -window " + window + " '" + picture + "'")) return -1.0;
+        const std::string share = shelltest::ShellOutput(
+            "convert '" + picture + "' -crop 1280x200+0+0 +repage -fuzz 5% -fill black +opaque 'rgb(76,0,76)' "
+            "-fill white -opaque 'rgb(76,0,76)' -format '%[fx:mean]' info: 2>&1");
+        char* end = nullptr;
+        const double value = std::strtod(share.c_str(), &end);
+        return end == share.c_str() ? -1.0 : value;
+    };
+    const std::string kept = std::string(PROJECT_BINARY_ROOT) + "/mission_desktop_console.png";
+    const auto keep = [&] {
+        std::filesystem::copy_file(picture, kept, std::filesystem::copy_options::overwrite_existing);
+        return "the window's picture: " + kept;
+    };
+    const double hidden = tinted();
+    EXPECT_GE(hidden, 0.0) << "the window's picture could not be read";
+    EXPECT_LT(hidden, 0.05) << keep();
+
+    // Shown: nearly all of the band is the tint (the rest is the console's text). A loaded
+    // machine may take a while to draw the next frame.
+    ASSERT_TRUE(Xdotool("key grave"));
+    double shown = -1.0;
+    EXPECT_TRUE(WaitUntil([&] { return (shown = tinted()) >= 0.85; }, 60))
+        << shown << " of the top rows in the console's tint; " << keep() << "\n"
+        << Story();
+
+    // A typed line runs as script: the console prints what the script computed.
+    ASSERT_TRUE(Xdotool("type --delay 50 'gConsole:Print(\"console typed at \" .. 6 * 7)'"));
+    ASSERT_TRUE(Xdotool("key Return"));
+    EXPECT_TRUE(AwaitLine("console typed at 42", &m, &at)) << Story();
+    // While it shows, the typed keys stay the console's: the P and the A of the typing
+    // neither pause the mission nor arm an airstrike.
+    const std::string log = Log();
+    for (const char* line : {"Paused at step", "Airstrike armed"})
+        EXPECT_EQ(log.find(line), std::string::npos) << line;
 }
 
 }  // namespace

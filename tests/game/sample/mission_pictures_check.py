@@ -3,6 +3,7 @@
 
   mission_pictures_check.py check <build folder> <log> <frames folder> <last frame> <out folder>
   mission_pictures_check.py same <frames folder> <frames folder> <out folder>
+  mission_pictures_check.py hud <build folder> <frames folder> <out folder>
 
 check: in the first saved frame at least 30 steps after the mission's start, the route
 samples the log gives lie on the ribbon (a pixel of its colour within 3 pixels of at least
@@ -14,7 +15,8 @@ rectangles brighter than 200 in every channel); in every saved frame, every livi
 and walker the log places on the screen at that step ("Living at step S: NAME,X,Y ...") is
 drawn: at least 4 pixels of an 11 x 11 block around its place are neither ground, ribbon nor
 a mix of the two (the block allows for the frames the picture lags behind the step), except
-near the frame's edges and under the HUD's panel; every event the log shows ("Event KIND
+near the frame's edges and under the HUD's panel; each walker's first logged place lies on
+the route (within 10 pixels of the polyline of its logged samples); every event the log shows ("Event KIND
 NAME at step S screen X Y") shows in the saved frames of its time: a gun's shot and a
 walker's shot (bright pixels near the place from 5 to 10 steps on), a tower's blast and an
 airstrike (from 5 to 24 steps on), a tower's wreck (its dark rubble in the first frame 30
@@ -24,6 +26,9 @@ recipe templates the build made; the recipes' screen is fitted into the frame ke
 proportions, centred.
 same: the frames both folders hold equal within 8 per channel on at least 99.5 % of their
 pixels.
+hud: of frames saved one a frame from the mission's start, the first whose HUD counters all
+hold text shows the mission's values, not the recipe's: each counter but the seconds left
+is the same (as "same" compares) in the frame 5 frames later.
 A failure writes the picture with the expected places marked to the out folder and names it.
 Pictures are read with ImageMagick's convert.
 """
@@ -49,9 +54,14 @@ TEXT_BRIGHTNESS, TEXT_SHARE = 200, 0.02
 COUNTER_DIGITS = 3
 PANEL_TOLERANCE, PANEL_SHARE = 16, 0.9
 SAME_TOLERANCE, SAME_SHARE = 8, 0.995
+# The HUD's first frame against the frame this many later; the counter that changes by then.
+HUD_LATER, HUD_CHANGING = 5, ("SecondsCount",)
 LIT_SHARE, LIT_FLOOR = 0.1, 8  # within 10 % of the formula's value (at least 8 levels)
 GROUND_SPOT = (0.5, 0.85)
 LIVING_REACH, LIVING_PIXELS, LIVING_DISTANCE = 5, 4, 40
+# A walker's first logged place lies this near the polyline of the logged route samples
+# (it stands 0.8 above the ground the samples lie on, and the samples cut the curves).
+WALKER_ROUTE_REACH = 10
 # Event kind: (first and last step after the event a frame shows it, what shows: bright
 # fire or dark rubble); the picture lags the step by about two steps and the particles
 # need a step or two to gather, and a wreck's rubble shows once the blast over it has faded.
@@ -207,6 +217,43 @@ def check_living(build, log, frames, ground, ribbon, out):
                      "missing-%s-%06d.png" % (name, step))
 
 
+def route_distance(points, x, y):
+    """Distance in pixels from (x, y) to the polyline through the route samples."""
+    p = np.array([x, y], float)
+    best = float("inf")
+    for a, b in zip(points, points[1:] or points):
+        a, b = np.array(a, float), np.array(b, float)
+        ab = b - a
+        t = 0.0 if not ab.any() else float(np.clip((p - a) @ ab / (ab @ ab), 0.0, 1.0))
+        best = min(best, float(np.linalg.norm(p - (a + t * ab))))
+    return best
+
+
+def check_walkers_start(log, points, frames, out):
+    """Each walker's first logged place lies on the route: the squad enters on the ribbon."""
+    places = living_places(log)
+    first = {}
+    for step in sorted(places):
+        for name, x, y in places[step]:
+            if name.startswith("Walker") and name not in first:
+                first[name] = (step, x, y)
+    if not first:
+        failures.append("the log places no walker on the screen")
+    saved = frame_steps(frames)
+    for name, (step, x, y) in sorted(first.items()):
+        distance = route_distance(points, x, y)
+        if distance <= WALKER_ROUTE_REACH:
+            continue
+        what = "%s first logged at step %d at %d %d, %.0f pixels off the route" % (name, step, x, y, distance)
+        later = [f for f in saved if f >= step]
+        if not later:
+            failures.append(what)
+            continue
+        r = LIVING_REACH
+        fail(what + " (frame %d)" % later[0], read_png(os.path.join(frames, "frame-%06d.png" % later[0])),
+             box_outline(x - r, y - r, x + r, y + r), out, "walker-start-%s.png" % name)
+
+
 def check_events(log, frames, out):
     events = [(m.group(1), m.group(2), int(m.group(3)), int(m.group(4)), int(m.group(5)))
               for m in re.finditer(r"Event (\w+) (\w+) at step (\d+) screen (-?\d+) (-?\d+)", log)]
@@ -355,6 +402,39 @@ def check_hud(pixels, build, out):
              (np.concatenate(marks[0]), np.concatenate(marks[1])), out, "hud.png")
 
 
+def counter_text_share(pixels, rect, screen):
+    x0, y0, x1, y1 = fitted(rect, screen, pixels.shape)
+    area = pixels[y0:y1 + 1, x0:x1 + 1]
+    return float(np.all(area > TEXT_BRIGHTNESS, axis=-1).mean()) if area.size else 0.0
+
+
+def first_hud(build, frames, out):
+    """The first saved frame whose counters hold text shows the mission's values: its
+    counters that stay the same early in the mission (all but the seconds left) match the
+    frame HUD_LATER frames on."""
+    boxes, screen = counter_boxes(build)
+    saved = frame_steps(frames)
+    read = lambda f: read_png(os.path.join(frames, "frame-%06d.png" % f))
+    first = next((f for f in saved if all(counter_text_share(read(f), rect, screen) > 0 for _, rect in boxes)), None)
+    if first is None:
+        failures.append("no saved frame shows the HUD's counters")
+        return
+    if first + HUD_LATER not in saved:
+        failures.append("frame %d, %d after the HUD's first (%d), is not saved" % (first + HUD_LATER, HUD_LATER, first))
+        return
+    pixels, later = read(first), read(first + HUD_LATER)
+    for name, rect in boxes:
+        if name in HUD_CHANGING:
+            continue
+        x0, y0, x1, y1 = fitted(rect, screen, pixels.shape)
+        a, b = pixels[y0:y1 + 1, x0:x1 + 1].astype(int), later[y0:y1 + 1, x0:x1 + 1].astype(int)
+        same = np.all(np.abs(a - b) <= SAME_TOLERANCE, axis=-1)
+        if same.size == 0 or same.mean() < SAME_SHARE:
+            fail("%s in frame %d, the HUD's first, differs from frame %d on %.1f %% of its box" %
+                 (name, first, first + HUD_LATER, 100 * (1 - same.mean()) if same.size else 100), pixels,
+                 box_outline(x0, y0, x1, y1), out, "hud-first-%s.png" % name)
+
+
 def check_result(pixels, build, out):
     x, y, w, h, colour, screen = recipe_panel(build, "Result", "ResultPanel")
     x0, y0, x1, y1 = fitted((x, y, w, h), screen, pixels.shape)
@@ -383,6 +463,7 @@ def check(build, log_path, frames, last, out):
     check_hud(pixels, build, out)
     check_result(read_png(last), build, out)
     check_living(build, log, frames, ground, ribbon, out)
+    check_walkers_start(log, points, frames, out)
     check_events(log, frames, out)
 
 
@@ -407,6 +488,8 @@ def main(argv):
         check(*argv[2:])
     elif len(argv) == 5 and argv[1] == "same":
         same(*argv[2:])
+    elif len(argv) == 5 and argv[1] == "hud":
+        first_hud(*argv[2:])
     else:
         sys.stderr.write(__doc__)
         return 2

@@ -9,7 +9,8 @@
 // mission_sound_check.py). The same seed plays the same mission again, without sound: the
 // same result line, the same results file apart from its stamp, the same frames within the
 // picture check's tolerance. On the real clock, eight times as fast, it plays the same
-// mission; another seed plays a mission of its own.
+// mission; another seed plays a mission of its own. A short run saving every frame shows
+// the mission's own HUD values in the first frame that shows the HUD.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -48,6 +49,8 @@ struct Playing {
     int timeMultiplier = 1;
     bool pictures = false;
     bool sound = true;  // false: --no-sound and no --audio-out
+    int frames = 20000;  // the safety cap
+    int every = 30;      // frames between two saved pictures
 };
 
 struct Outcome {
@@ -131,7 +134,7 @@ protected:
     }
 
     // Plays the mission with a scenario of the seed in a user folder of its own, the
-    // safety cap 20,000 frames and at most 180 s.
+    // safety cap (20,000 frames unless told) and at most 180 s.
     Outcome Play(const std::string& name, const Playing& how) {
         const std::filesystem::path folder = root.path / name;
         std::filesystem::create_directories(folder / "home" / kProjectFolder);
@@ -142,9 +145,11 @@ protected:
         Outcome run;
         run.folder = folder.string();
         const std::string log = (folder / "log.txt").string();
-        std::string options = " --headless --frames 20000";
+        std::string options = " --headless --frames " + std::to_string(how.frames);
         if (how.stepTime) options += " --step-time";
-        if (how.pictures) options += " --screenshot-every 30 '" + run.Frames() + "' --screenshot '" + run.Last() + "'";
+        if (how.pictures)
+            options += " --screenshot-every " + std::to_string(how.every) + " '" + run.Frames() + "' --screenshot '" +
+                       run.Last() + "'";
         options += how.sound ? " --audio-out '" + run.Wav() + "'" : std::string(" --no-sound");
         const std::string command = "cd '" + folder.string() + "' && XDG_DATA_HOME='" + folder.string() +
                                     "/home' XDG_RUNTIME_DIR='" + folder.string() + "' ONLINE_BROKER_DIR='" +
@@ -247,6 +252,17 @@ TEST_F(MissionRunTest, PlaysFromTheScenarioToItsScoreSeenHeardAndTheSameOnEveryR
     EXPECT_EQ(CountOf(other.log, "Mission M01 finished:"), 1u);
     ASSERT_FALSE(ResultLine(other.log).empty()) << other.Tail();
     ExpectScoreOfItsLine(ResultLine(other.log));
+}
+
+// The HUD's first frame holds the mission's counters, not the recipe's zeros: every frame
+// of the mission's first steps is saved.
+TEST_F(MissionRunTest, TheHudShowsTheMissionsValuesFromItsFirstFrame) {
+    const Outcome run = Play("hud", Playing{.pictures = true, .sound = false, .frames = 30, .every = 1});
+    ASSERT_EQ(run.status, 0) << run.Tail();
+    ASSERT_NE(run.log.find("Mission M01 started at step "), std::string::npos) << run.Tail();
+    const auto hud = Command(kPython + " '" + kChecks + "mission_pictures_check.py' hud '" PROJECT_BINARY_ROOT "' '" +
+                             run.Frames() + "' '" + kPictureFailures + "'");
+    EXPECT_EQ(hud.first, 0) << hud.second;
 }
 
 }  // namespace

@@ -33,27 +33,38 @@ end
 function SquadUnit:OnNetDestroy() end
 
 -- The route: flags in walking order with their global positions and the distance from
--- the route's start (the player marker) to each.
+-- the route's start (its first flag, where the ribbon begins) to each.
 local route = nil
 
+-- The query point above the start: the nearest-flag search passes over a flag at the very
+-- point it is asked about, and one lifted a unit keeps every flag on the ground in the
+-- same order of distance (a flag on the start included).
+local START_LIFT = 1.0
+
 -- Builds the route from the flag nearest to the start along each flag's first connection.
+-- The walkers enter at that flag, on the ribbon; a level without flags has the start alone.
 function Squad.BuildRoute(start)
-    local points = {{x = start.x, z = start.z, at = 0}}
+    local points = {}
     local flags = {}
-    local flag = gEntityManager:GetNearestFlag(start, 1000, nil)
+    local flag = gEntityManager:GetNearestFlag(Vector:Instance(start.x, start.y + START_LIFT, start.z, 1), 1000, nil)
     local total = 0
     local visited = {}
     while flag ~= nil and not visited[flag:GetName()] do
         visited[flag:GetName()] = true
         local p = flag:GetGlobalPosition()
         local last = points[#points]
-        total = total + math.sqrt((p.x - last.x) ^ 2 + (p.z - last.z) ^ 2)
+        if last ~= nil then
+            total = total + math.sqrt((p.x - last.x) ^ 2 + (p.z - last.z) ^ 2)
+        end
         table.insert(points, {x = p.x, z = p.z, at = total})
         table.insert(flags, LuaEntityPointer:Instance(flag))
         if flag:GetNeighbourCount() == 0 then
             break
         end
         flag = flag:GetNeighbour(0)
+    end
+    if #points == 0 then
+        points[1] = {x = start.x, z = start.z, at = 0}
     end
     route = {points = points, flags = flags, length = total}
     return route
@@ -68,8 +79,8 @@ function Squad.RouteFlags()
     return out
 end
 
--- The point at a distance along the route, and the index of the leg it lies on. Past the
--- first flag the point is the flags' own path position.
+-- The point at a distance along the route, and the index of the leg it lies on (leg i
+-- runs from the route's flag i to flag i + 1, along their connection's own path).
 local function PointOnRoute(distance)
     local points = route.points
     for i = 2, #points do
@@ -153,8 +164,8 @@ function Squad.Walk(unit, dt)
     local x, z, leg = PointOnRoute(unit.distance)
     local entity = Squad.Entity(unit)
     if entity ~= nil then
-        local a = leg >= 2 and route.flags[leg - 1]:Get() or nil
-        local b = leg >= 2 and route.flags[leg]:Get() or nil
+        local a = route.flags[leg] and route.flags[leg]:Get() or nil
+        local b = route.flags[leg + 1] and route.flags[leg + 1]:Get() or nil
         if a ~= nil and b ~= nil then
             -- Between two flags: the connection's own path position and direction.
             a:GetGlobalPositionOnPath(b, unit.distance - route.points[leg].at, pathMatrix)
