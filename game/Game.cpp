@@ -105,6 +105,8 @@ public:
     void RegisterReplicatedEntity(Entity* entity, bool alsoReceived) override {
         gGame->RegisterTickEntity(entity, alsoReceived);
     }
+    void AddMeshToAnimationList(Entity* mesh) override { gGame->AddMeshToAnimationList(mesh); }
+    void RemoveMeshFromAnimationList(Entity* mesh) override { gGame->RemoveMeshFromAnimationList(mesh); }
     void AddMeshToFinishList(Entity* mesh) override { gGame->AddMeshToFinishList(mesh); }
     void RemoveMeshFromFinishList(Entity* mesh) override { gGame->RemoveMeshFromFinishList(mesh); }
     void OnReplicatedProperty(Entity* entity) override {

@@ -214,6 +214,9 @@ public:
     void TearOffEntity(Entity* entity);
     bool IsMIDInDelayedLists(uint16_t multiplayerId) const;
     void ClearDelayedEntityLists();
+    void AddMeshToAnimationList(Entity* mesh);  // no duplicates
+    void RemoveMeshFromAnimationList(Entity* mesh);
+    void StepMeshAnimations();
     void AddMeshToFinishList(Entity* mesh);  // no duplicates
     void RemoveMeshFromFinishList(Entity* mesh);
     void FinishMeshAnimations();
@@ -503,6 +506,7 @@ private:
     DynarraySafe<SafePointer<Entity>> receivedChangeEntities;
     DynarraySafe<DelayedEntityRecord> serverDelayedEntities;
     DynarraySafe<DelayedEntityRecord> delayedEntities;
+    DynarraySafe<SafePointer<Entity>> animatedMeshes;
     DynarraySafe<SafePointer<Entity>> meshFinishList;
     // The due records a TickDelayed call runs, innermost call first (tear-off reaches them).
     struct DelayedBatch {

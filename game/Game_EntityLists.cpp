@@ -317,12 +317,20 @@ void Game::ClearDelayedEntityLists() {
 }
 
 // ---------------------------------------------------------------------------------
-// Mesh animation: the finish list of meshes whose replicated animation data waits for the
-// end of the frame. The design names nothing that would fill a per-step animation list,
-// so the step keeps none (its walk only ever met an empty list).
+// Mesh animation: the meshes whose animation is replicated are posed once per step (the
+// animation list) and hand their encoded state to their target at the end of the frame
+// (the finish list). A deleted mesh leaves both lists through its weak reference.
 
+void Game::AddMeshToAnimationList(Entity* mesh) { AddUnique(animatedMeshes, mesh); }
+void Game::RemoveMeshFromAnimationList(Entity* mesh) { Forget(animatedMeshes, mesh); }
 void Game::AddMeshToFinishList(Entity* mesh) { AddUnique(meshFinishList, mesh); }
 void Game::RemoveMeshFromFinishList(Entity* mesh) { Forget(meshFinishList, mesh); }
+
+void Game::StepMeshAnimations() {
+    WalkAndCompact(animatedMeshes, [](Entity* e) {
+        if (MeshEntity* mesh = MeshOf(e)) mesh->Animate(0);
+    });
+}
 
 void Game::FinishMeshAnimations() {
     WalkAndCompact(meshFinishList, [](Entity* e) {

@@ -226,6 +226,7 @@ void Game::ReleaseGameObjects() {
     receivedChangeEntities.Release();
     serverDelayedEntities.Release();
     delayedEntities.Release();
+    animatedMeshes.Release();
     meshFinishList.Release();
     delete cameraController;
     cameraController = nullptr;

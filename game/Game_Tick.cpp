@@ -276,6 +276,7 @@ void Game::RunFixedSteps(const TickSteps& steps) {
             Section s(SECTION_GAMEPLAY_SCHEDULER);
             if (gameplayScheduler) gameplayScheduler->Run(gameplayTimer.Time());
         }
+        StepMeshAnimations();
     }
     FrameUpkeep();
 }
@@ -303,6 +304,7 @@ void Game::RunVariableSteps(const TickSteps& steps) {
             if (gameplayScheduler) gameplayScheduler->Run(gameplayTimer.Time());
         }
         FrameUpkeep();
+        StepMeshAnimations();
     }
     variableSubStep = 0;
 }

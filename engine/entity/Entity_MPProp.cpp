@@ -254,11 +254,13 @@ void Entity::ReplicateAnimEnable(uint32_t animIndex, uint32_t progressIndex) {
     animIndex = std::min<uint32_t>(animIndex, kNoMPProperty);
     progressIndex = std::min<uint32_t>(progressIndex, kNoMPProperty);
     if (!GetSceneContentServices().SetAnimationReplication(this, true, animIndex, progressIndex)) return;
+    GetGameServices().AddMeshToAnimationList(this);
     GetGameServices().AddMeshToFinishList(this);
 }
 
 void Entity::ReplicateAnimDisable() {
     if (!GetSceneContentServices().SetAnimationReplication(this, false, 255, 255)) return;
+    GetGameServices().RemoveMeshFromAnimationList(this);
     GetGameServices().RemoveMeshFromFinishList(this);
 }
 

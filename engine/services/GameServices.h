@@ -74,7 +74,10 @@ public:
     // The replicated-property upkeep list; with alsoReceived also the list whose
     // received changes the next multiplayer step applies.
     virtual void RegisterReplicatedEntity(Entity* entity, bool alsoReceived) {}
-    // The list of meshes whose replicated animation data is finished each frame.
+    // The meshes posed once per game step, and those whose replicated animation data is
+    // finished each frame.
+    virtual void AddMeshToAnimationList(Entity* mesh) {}
+    virtual void RemoveMeshFromAnimationList(Entity* mesh) {}
     virtual void AddMeshToFinishList(Entity* mesh) {}
     virtual void RemoveMeshFromFinishList(Entity* mesh) {}
     // A received replicated property reached its entity (the delegate hears of it).

@@ -207,16 +207,19 @@ TEST_F(MeshAnimationTest, OnlyChildrenMountAndParentChangesUnmountAndRemount) {
     EXPECT_EQ(m->GetAnimationController()->MountCount(), 0u);
 }
 
-// ReplicateAnimEnable reaches the mesh's own replication and the Game's finish list; a
-// plain entity does nothing.
+// ReplicateAnimEnable reaches the mesh's own replication and both of the Game's mesh
+// lists (posed each step, finished each frame); a plain entity does nothing.
 TEST_F(MeshAnimationTest, ReplicateAnimEnableReachesTheMeshOnly) {
-    // The Game's finish list, recorded.
-    struct FinishListGame : GameServices {
-        std::vector<std::pair<Entity*, bool>> finishList;
-        void AddMeshToFinishList(Entity* e) override { finishList.push_back({e, true}); }
-        void RemoveMeshFromFinishList(Entity* e) override { finishList.push_back({e, false}); }
+    // The Game's mesh lists, recorded: 'A' the animation list, 'F' the finish list, '+'
+    // an addition and '-' a removal.
+    struct MeshListsGame : GameServices {
+        std::vector<std::pair<Entity*, std::string>> calls;
+        void AddMeshToAnimationList(Entity* e) override { calls.push_back({e, "A+"}); }
+        void RemoveMeshFromAnimationList(Entity* e) override { calls.push_back({e, "A-"}); }
+        void AddMeshToFinishList(Entity* e) override { calls.push_back({e, "F+"}); }
+        void RemoveMeshFromFinishList(Entity* e) override { calls.push_back({e, "F-"}); }
     } game;
-    std::vector<std::pair<Entity*, bool>>& finishList = game.finishList;
+    std::vector<std::pair<Entity*, std::string>>& calls = game.calls;
     SetSceneContentServices(&SceneLibraryContentServices());
     SetGameServices(&game);
     MeshEntity* m = Make(Arm());
@@ -225,15 +228,15 @@ TEST_F(MeshAnimationTest, ReplicateAnimEnableReachesTheMeshOnly) {
     Entity* plain = gEntityManager->CreateEntityFromTemplate(&plainTemplate, nullptr, Matrix::IDENTITY, 0, nullptr);
     ASSERT_NE(plain, nullptr);
     plain->ReplicateAnimEnable(3, 4);
-    EXPECT_TRUE(finishList.empty());
+    plain->ReplicateAnimDisable();
+    EXPECT_TRUE(calls.empty());
     m->ReplicateAnimEnable(3, 4);
     Play(m, 6, ANIMFLAG_LOOP);
     m->UpdateReplicatedAnimData();
     EXPECT_EQ(m->MPPropGetAnim(3).index, 6);
     m->ReplicateAnimDisable();
-    ASSERT_EQ(finishList.size(), 2u);
-    EXPECT_EQ(finishList[0], std::make_pair(static_cast<Entity*>(m), true));
-    EXPECT_EQ(finishList[1], std::make_pair(static_cast<Entity*>(m), false));
+    const std::vector<std::pair<Entity*, std::string>> expected = {{m, "A+"}, {m, "F+"}, {m, "A-"}, {m, "F-"}};
+    EXPECT_EQ(calls, expected);
     Play(m, 9);
     m->UpdateReplicatedAnimData();
     EXPECT_EQ(m->MPPropGetAnim(3).index, 6) << "disabled: copies nothing";
