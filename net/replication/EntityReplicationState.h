@@ -152,8 +152,10 @@ public:
     // Every entity the peer lacks, least recently sent first (then by id); false when a
     // refused flush ended the pass.
     bool WriteEntityRecords(FlushFunction flush, void* context);
-    // Before a call: its entity arguments the peer still needs created.
-    void WriteCallEntities(const MPMethodCall& call);
+    // Before a call: its entity arguments the peer still needs created. False when one of
+    // them is not in the packet after it (it waits for its parent, or the packet
+    // overflowed): the call must not go before it.
+    bool WriteCallEntities(const MPMethodCall& call);
     bool NeedsCreation(uint16_t id) const;
     // Calls of WriteEntityWithDependencies in this pass, the recursive ones included.
     uint32_t EntityWriteCalls() const { return entityWriteCalls; }

@@ -23,8 +23,10 @@ bool EntityPassWriter::NeedsCreation(uint16_t id) const {
 void EntityPassWriter::WriteEntityWithDependencies(uint16_t id, uint32_t a) {
     ++entityWriteCalls;
     // An entity already on the walk's path closes a loop: the loop is broken there.
-    if (packet.Overflowed() || id >= kNoMultiplayerId || Has(onPath, id) || Has(marks.entitiesHeldInPacket, id)) return;
+    if (packet.Overflowed() || id >= kNoMultiplayerId || Has(onPath, id)) return;
     EntityReplicationState& s = states[id];
+    // A held child waits only while its parent is not in the packet.
+    if (Has(marks.entitiesHeldInPacket, id) && !(s.parentId < kNoMultiplayerId && InPacket(s.parentId))) return;
     onPath[id / 64] |= uint64_t(1) << (id % 64);
     // The parent and the entities the changed fields name, when the peer lacks them.
     // The walk follows every chain to its end, however long: a chain cut short would
@@ -154,10 +156,14 @@ void EntityPassWriter::Restore() {
     undo.clear();
 }
 
-void EntityPassWriter::WriteCallEntities(const MPMethodCall& call) {
+bool EntityPassWriter::WriteCallEntities(const MPMethodCall& call) {
+    bool allIn = true;
     for (uint32_t i = 0; i < call.argCount && i < MPMethodCall::kMaxArgs; ++i) {
         if (call.GetArgType(i) != MPARG_ENTITY) continue;
         const uint16_t id = call.GetEntityArg(i);
-        if (NeedsCreation(id) && !InPacket(id)) WriteEntityWithDependencies(id, peer.entities[id].acknowledgedVersion);
+        if (!NeedsCreation(id) || InPacket(id)) continue;
+        WriteEntityWithDependencies(id, peer.entities[id].acknowledgedVersion);
+        allIn = allIn && InPacket(id);
     }
+    return allIn && !packet.Overflowed();
 }
