@@ -170,6 +170,8 @@ private:
     };
     bool InPacket(uint16_t id) const { return (marks.entitiesInPacket[id / 64] >> (id % 64)) & 1; }
     void Mark(uint64_t* words, uint32_t index);
+    // The entity's record (and its template's slot) into the packet, with its marks.
+    void WriteRecord(uint16_t id, uint32_t acknowledged);
     // An entity that with what must go before it does not fit an empty packet: as much of
     // what must go before it as fits, so that acknowledgements shrink what it waits for.
     void WriteDependenciesThatFit(uint16_t id, uint32_t depth);

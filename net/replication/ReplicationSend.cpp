@@ -9,7 +9,9 @@
 #include "net/replication/EntityReplicationState.h"
 
 namespace {
-// WriteDependenciesThatFit's walk deeper than this is cut.
+// WriteDependenciesThatFit's walk deeper than this is cut. It bounds only the work of
+// one candidate: every entity of a longer chain is a candidate itself, and those near the
+// chain's end fit, so the chain still goes, from its end, over later packets.
 constexpr uint32_t kMaxDependencyDepth = 64;
 
 bool Has(const uint64_t* words, uint32_t index) { return (words[index / 64] >> (index % 64)) & 1; }
@@ -33,7 +35,8 @@ void EntityPassWriter::WriteEntityWithDependencies(uint16_t id, uint32_t a) {
     // send an entity before what it needs.
     const bool needsParent = s.NeedsCreation(a) && s.parentId < kNoMultiplayerId && s.parentId != id && NeedsCreation(s.parentId);
     if (needsParent && !InPacket(s.parentId)) WriteEntityWithDependencies(s.parentId, peer.entities[s.parentId].acknowledgedVersion);
-    for (uint32_t i = 0; i < kMaxMPProperties; ++i) {
+    // Once the packet has overflowed the walk only unwinds.
+    for (uint32_t i = 0; i < kMaxMPProperties && !packet.Overflowed(); ++i) {
         const uint16_t ref = s.fields.referencedIds[i];
         if (s.fieldVersions[i] > a && ref < kNoMultiplayerId && ref != id && NeedsCreation(ref) && !InPacket(ref))
             WriteEntityWithDependencies(ref, peer.entities[ref].acknowledgedVersion);
@@ -49,6 +52,12 @@ void EntityPassWriter::WriteEntityWithDependencies(uint16_t id, uint32_t a) {
         Mark(marks.entitiesHeldInPacket, id);
         return;
     }
+    WriteRecord(id, a);
+}
+
+// Apart from the walk, so that a level of a long chain's walk holds no record.
+__attribute__((noinline)) void EntityPassWriter::WriteRecord(uint16_t id, uint32_t a) {
+    EntityReplicationState& s = states[id];
     Mark(marks.entitiesInPass, id);
     Mark(marks.entitiesInPacket, id);
     // The template's slot, once per packet, until the peer acknowledged one that held it.

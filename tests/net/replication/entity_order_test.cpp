@@ -5,7 +5,10 @@
 // arrives and frees its id; an old record that arrives after later ones of its id (a
 // packet of the same frame time overtaken) changes nothing.
 // test-sanitize: thread
+// test-timeout: 900
 #include <gtest/gtest.h>
+
+#include <pthread.h>
 
 #include <map>
 #include <vector>
@@ -144,6 +147,65 @@ TEST(EntityOrder, ParentsAndNamedEntitiesGoFirstAndEveryEndArrives) {
         {"full passes, lost and reordered", 0.1, 50000, 2, 40, "Couldn't fit complete state in 2 packets"},
     };
     for (const Row& row : rows) Play(row);
+}
+
+// The longest chain of new entities there can be, every id but the last in it, each the
+// child of the next (the deepest has the lowest id, so it is the first candidate): the
+// walk from it follows the whole chain, one level on the stack per entity, and every
+// entity arrives after its parent. (A chain of names walks the same way; each such
+// chain costs seconds, so one runs here.)
+//
+// It runs on a thread of 2 MB of stack (a step of the walk must cost little of it); the
+// sanitizers' larger frames get the usual 8 MB.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr size_t kChainStackBytes = size_t(8) << 20;
+#else
+constexpr size_t kChainStackBytes = size_t(2) << 20;
+#endif
+void PlayLongestChain() {
+    constexpr uint16_t kChain = kNoMultiplayerId - 1;
+    ClientView view;
+    Match m(0, 4u << 20);  // a command ring that holds every posted record
+    ConnectWatched(m, view);
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    MultiplayerEngine& host = *m.host.engine;
+    for (uint16_t k = 0; k < kChain; ++k) {
+        EntityRecord r;
+        r.multiplayerId = k;
+        r.flags = ENTITYRECORD_CREATE | ENTITYRECORD_PROPERTIES;
+        r.templateGuid.bytes[0] = 7;
+        r.parentId = k + 1 < kChain ? uint16_t(k + 1) : kNoMultiplayerId;
+        r.fields.Append(uint8_t(k), 8);
+        r.dirtyMask = 1;
+        host.PostEntityRecord(r);
+    }
+    uint64_t frame = 1000000;
+    for (int i = 0; i < 400 && view.FirstCreate(0) < 0; ++i) {
+        host.EndFrame(frame);
+        m.Step(kSendIntervalUs + 1000);
+        m.client.engine->EndFrame(frame);
+        m.Step(30000);
+        frame += 66666;
+    }
+    std::vector<int> arrival(kChain);
+    for (uint16_t k = 0; k < kChain; ++k) {
+        arrival[k] = view.FirstCreate(k);
+        ASSERT_GE(arrival[k], 0) << k << " never arrived";
+    }
+    for (uint16_t k = 0; k + 1 < kChain; ++k) ASSERT_LT(arrival[k + 1], arrival[k]) << "child " << k << " before its parent";
+}
+
+TEST(EntityOrder, TheLongestChainArrivesInOrder) {
+    pthread_attr_t attr;
+    ASSERT_EQ(pthread_attr_init(&attr), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attr, kChainStackBytes), 0);
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(&thread, &attr, [](void*) -> void* {
+                  PlayLongestChain();
+                  return nullptr;
+              }, nullptr), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attr);
 }
 
 // The entity records and calls a game packet carries, read as the client reads them.
