@@ -94,12 +94,17 @@ bool MultiplayerEngine::WriteWithFallOver(PeerSyncRecord& peer, PeerSendPass& pa
 }
 
 // A call goes with the entities it names that the peer still needs created: written
-// just before it, and moved with it to the next packet when they do not fit.
+// just before it, and moved with it to the next packet when they do not fit or one of
+// them waits for its parent.
 bool MultiplayerEngine::WriteCall(PeerSyncRecord& peer, PeerSendPass& pass, EntityPassWriter* entities, const OutgoingCall& c) {
     if (!entities) return WriteWithFallOver(peer, pass, SECTION_CALLS, &WriteCallAt, &c);
     const auto attempt = [&] {
         entities->Save();
-        entities->WriteCallEntities(c.call);
+        // A call never goes before an entity it names: while one waits, the call waits.
+        if (!entities->WriteCallEntities(c.call)) {
+            entities->Restore();
+            return false;
+        }
         packet.BeginSection(SECTION_CALLS);
         const bool ok = WriteCallItem(packet, c.sequence, c.call) && !packet.Overflowed();
         packet.EndSection();

@@ -152,8 +152,10 @@ public:
     // Every entity the peer lacks, least recently sent first (then by id); false when a
     // refused flush ended the pass.
     bool WriteEntityRecords(FlushFunction flush, void* context);
-    // Before a call: its entity arguments the peer still needs created.
-    void WriteCallEntities(const MPMethodCall& call);
+    // Before a call: its entity arguments the peer still needs created. False when one of
+    // them is not in the packet after it (it waits for its parent, or the packet
+    // overflowed): the call must not go before it.
+    bool WriteCallEntities(const MPMethodCall& call);
     bool NeedsCreation(uint16_t id) const;
     // Calls of WriteEntityWithDependencies in this pass, the recursive ones included.
     uint32_t EntityWriteCalls() const { return entityWriteCalls; }
@@ -168,6 +170,8 @@ private:
     };
     bool InPacket(uint16_t id) const { return (marks.entitiesInPacket[id / 64] >> (id % 64)) & 1; }
     void Mark(uint64_t* words, uint32_t index);
+    // The entity's record (and its template's slot) into the packet, with its marks.
+    void WriteRecord(uint16_t id, uint32_t acknowledged);
     // An entity that with what must go before it does not fit an empty packet: as much of
     // what must go before it as fits, so that acknowledgements shrink what it waits for.
     void WriteDependenciesThatFit(uint16_t id, uint32_t depth);

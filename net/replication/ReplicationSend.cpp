@@ -9,7 +9,9 @@
 #include "net/replication/EntityReplicationState.h"
 
 namespace {
-// WriteDependenciesThatFit's walk deeper than this is cut.
+// WriteDependenciesThatFit's walk deeper than this is cut. It bounds only the work of
+// one candidate: every entity of a longer chain is a candidate itself, and those near the
+// chain's end fit, so the chain still goes, from its end, over later packets.
 constexpr uint32_t kMaxDependencyDepth = 64;
 
 bool Has(const uint64_t* words, uint32_t index) { return (words[index / 64] >> (index % 64)) & 1; }
@@ -23,15 +25,18 @@ bool EntityPassWriter::NeedsCreation(uint16_t id) const {
 void EntityPassWriter::WriteEntityWithDependencies(uint16_t id, uint32_t a) {
     ++entityWriteCalls;
     // An entity already on the walk's path closes a loop: the loop is broken there.
-    if (packet.Overflowed() || id >= kNoMultiplayerId || Has(onPath, id) || Has(marks.entitiesHeldInPacket, id)) return;
+    if (packet.Overflowed() || id >= kNoMultiplayerId || Has(onPath, id)) return;
     EntityReplicationState& s = states[id];
+    // A held child waits only while its parent is not in the packet.
+    if (Has(marks.entitiesHeldInPacket, id) && !(s.parentId < kNoMultiplayerId && InPacket(s.parentId))) return;
     onPath[id / 64] |= uint64_t(1) << (id % 64);
     // The parent and the entities the changed fields name, when the peer lacks them.
     // The walk follows every chain to its end, however long: a chain cut short would
     // send an entity before what it needs.
     const bool needsParent = s.NeedsCreation(a) && s.parentId < kNoMultiplayerId && s.parentId != id && NeedsCreation(s.parentId);
     if (needsParent && !InPacket(s.parentId)) WriteEntityWithDependencies(s.parentId, peer.entities[s.parentId].acknowledgedVersion);
-    for (uint32_t i = 0; i < kMaxMPProperties; ++i) {
+    // Once the packet has overflowed the walk only unwinds.
+    for (uint32_t i = 0; i < kMaxMPProperties && !packet.Overflowed(); ++i) {
         const uint16_t ref = s.fields.referencedIds[i];
         if (s.fieldVersions[i] > a && ref < kNoMultiplayerId && ref != id && NeedsCreation(ref) && !InPacket(ref))
             WriteEntityWithDependencies(ref, peer.entities[ref].acknowledgedVersion);
@@ -47,6 +52,12 @@ void EntityPassWriter::WriteEntityWithDependencies(uint16_t id, uint32_t a) {
         Mark(marks.entitiesHeldInPacket, id);
         return;
     }
+    WriteRecord(id, a);
+}
+
+// Apart from the walk, so that a level of a long chain's walk holds no record.
+__attribute__((noinline)) void EntityPassWriter::WriteRecord(uint16_t id, uint32_t a) {
+    EntityReplicationState& s = states[id];
     Mark(marks.entitiesInPass, id);
     Mark(marks.entitiesInPacket, id);
     // The template's slot, once per packet, until the peer acknowledged one that held it.
@@ -154,10 +165,14 @@ void EntityPassWriter::Restore() {
     undo.clear();
 }
 
-void EntityPassWriter::WriteCallEntities(const MPMethodCall& call) {
+bool EntityPassWriter::WriteCallEntities(const MPMethodCall& call) {
+    bool allIn = true;
     for (uint32_t i = 0; i < call.argCount && i < MPMethodCall::kMaxArgs; ++i) {
         if (call.GetArgType(i) != MPARG_ENTITY) continue;
         const uint16_t id = call.GetEntityArg(i);
-        if (NeedsCreation(id) && !InPacket(id)) WriteEntityWithDependencies(id, peer.entities[id].acknowledgedVersion);
+        if (!NeedsCreation(id) || InPacket(id)) continue;
+        WriteEntityWithDependencies(id, peer.entities[id].acknowledgedVersion);
+        allIn = allIn && InPacket(id);
     }
+    return allIn && !packet.Overflowed();
 }

@@ -5,7 +5,10 @@
 // arrives and frees its id; an old record that arrives after later ones of its id (a
 // packet of the same frame time overtaken) changes nothing.
 // test-sanitize: thread
+// test-timeout: 900
 #include <gtest/gtest.h>
+
+#include <pthread.h>
 
 #include <map>
 #include <vector>
@@ -146,10 +149,72 @@ TEST(EntityOrder, ParentsAndNamedEntitiesGoFirstAndEveryEndArrives) {
     for (const Row& row : rows) Play(row);
 }
 
-// The records of one id that a packet carries, with their flags (a game packet's
-// dictionary items and entity records read as the client reads them).
-std::vector<EntityRecord> EntityRecords(const uint8_t* data, uint32_t length) {
-    std::vector<EntityRecord> out;
+// The longest chain of new entities there can be, every id but the last in it, each the
+// child of the next (the deepest has the lowest id, so it is the first candidate): the
+// walk from it follows the whole chain, one level on the stack per entity, and every
+// entity arrives after its parent. (A chain of names walks the same way; each such
+// chain costs seconds, so one runs here.)
+//
+// It runs on a thread of 2 MB of stack (a step of the walk must cost little of it); the
+// sanitizers' larger frames get the usual 8 MB.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr size_t kChainStackBytes = size_t(8) << 20;
+#else
+constexpr size_t kChainStackBytes = size_t(2) << 20;
+#endif
+void PlayLongestChain() {
+    constexpr uint16_t kChain = kNoMultiplayerId - 1;
+    ClientView view;
+    Match m(0, 4u << 20);  // a command ring that holds every posted record
+    ConnectWatched(m, view);
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    MultiplayerEngine& host = *m.host.engine;
+    for (uint16_t k = 0; k < kChain; ++k) {
+        EntityRecord r;
+        r.multiplayerId = k;
+        r.flags = ENTITYRECORD_CREATE | ENTITYRECORD_PROPERTIES;
+        r.templateGuid.bytes[0] = 7;
+        r.parentId = k + 1 < kChain ? uint16_t(k + 1) : kNoMultiplayerId;
+        r.fields.Append(uint8_t(k), 8);
+        r.dirtyMask = 1;
+        host.PostEntityRecord(r);
+    }
+    uint64_t frame = 1000000;
+    for (int i = 0; i < 400 && view.FirstCreate(0) < 0; ++i) {
+        host.EndFrame(frame);
+        m.Step(kSendIntervalUs + 1000);
+        m.client.engine->EndFrame(frame);
+        m.Step(30000);
+        frame += 66666;
+    }
+    std::vector<int> arrival(kChain);
+    for (uint16_t k = 0; k < kChain; ++k) {
+        arrival[k] = view.FirstCreate(k);
+        ASSERT_GE(arrival[k], 0) << k << " never arrived";
+    }
+    for (uint16_t k = 0; k + 1 < kChain; ++k) ASSERT_LT(arrival[k + 1], arrival[k]) << "child " << k << " before its parent";
+}
+
+TEST(EntityOrder, TheLongestChainArrivesInOrder) {
+    pthread_attr_t attr;
+    ASSERT_EQ(pthread_attr_init(&attr), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attr, kChainStackBytes), 0);
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(&thread, &attr, [](void*) -> void* {
+                  PlayLongestChain();
+                  return nullptr;
+              }, nullptr), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attr);
+}
+
+// The entity records and calls a game packet carries, read as the client reads them.
+struct PacketItems {
+    std::vector<EntityRecord> records;
+    std::vector<MPMethodCall> calls;
+};
+PacketItems ReadPacketItems(const uint8_t* data, uint32_t length) {
+    PacketItems out;
     GamePacket p;
     if (!p.Parse(data, length)) return out;
     BitReader& in = p.Reader();
@@ -160,10 +225,21 @@ std::vector<EntityRecord> EntityRecords(const uint8_t* data, uint32_t length) {
     for (uint32_t i = 0; i < p.ReceivedCount(SECTION_ENTITIES); ++i) {
         EntityRecord r;
         if (!ReadEntityRecordWire(in, r)) return out;
-        out.push_back(r);
+        out.records.push_back(r);
+    }
+    for (uint32_t i = 0; i < p.ReceivedCount(SECTION_ACKS); ++i) {
+        uint16_t id = 0;
+        if (!ReadAckItem(in, id)) return out;
+    }
+    for (uint32_t i = 0; i < p.ReceivedCount(SECTION_CALLS); ++i) {
+        uint32_t sequence = 0;
+        MPMethodCall c;
+        if (!ReadCallItem(in, sequence, c)) return out;
+        out.calls.push_back(c);
     }
     return out;
 }
+std::vector<EntityRecord> EntityRecords(const uint8_t* data, uint32_t length) { return ReadPacketItems(data, length).records; }
 
 // A copy of an old record of an id that arrives after the id's later records (the host
 // sent it again as its first went unacknowledged; the host's frame time had not moved,
@@ -236,6 +312,84 @@ TEST(EntityOrder, AnOldRecordArrivingAfterTheIdsLaterOnesChangesNothing) {
         EXPECT_EQ(view.alive[kId], !row.secondDestroyed);
         for (size_t i = before; i < view.records.size(); ++i)
             EXPECT_NE(view.records[i].multiplayerId, kId) << "the late record reached the game, flags " << int(view.records[i].flags);
+    }
+}
+
+// A reliable call naming a new child goes in a packet no earlier than the child's
+// create (the sections of a packet are read in order: records before calls). Rows: the
+// parent names the child through its field, so the parent's walk meets the child first
+// and holds it until the parent is written, and the child then goes in the same packet;
+// two entities each the other's parent, so neither can go and the call waits with them.
+TEST(EntityOrder, ACallNamingANewChildGoesNoEarlierThanTheChildsCreate) {
+    struct Row {
+        const char* name;
+        uint16_t childsParent, parentsParent, parentNames;
+        bool created;  // the child's create goes (in the parent's packet)
+    };
+    constexpr uint16_t kParent = 20, kChild = 21;
+    const Row rows[] = {{"the parent names the child", kParent, kNoMultiplayerId, kChild, true},
+                        {"a loop of parents", kParent, kChild, kNoMultiplayerId, false}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ClientView view;
+        Match m;
+        ConnectWatched(m, view);
+        ASSERT_FALSE(::testing::Test::HasFatalFailure());
+        MultiplayerEngine& host = *m.host.engine;
+        host.EndFrame(1000000);
+        m.Step();
+        // Per game packet to the client, in sending order: the ids created, and whether
+        // the call went.
+        std::vector<std::vector<uint16_t>> creates;
+        std::vector<bool> callSent;
+        m.link.SetDelayRule(0, [&](const uint8_t* data, uint32_t length, uint32_t kind) -> int64_t {
+            if (kind != NETFRAME_GAME_PACKET) return 0;
+            const PacketItems items = ReadPacketItems(data, length);
+            creates.emplace_back();
+            for (const EntityRecord& r : items.records)
+                if (r.flags & ENTITYRECORD_CREATE) creates.back().push_back(r.multiplayerId);
+            bool call = false;
+            for (const MPMethodCall& c : items.calls) call = call || c.methodId == 9;
+            callSent.push_back(call);
+            return 0;
+        });
+        const auto post = [&](uint16_t id, uint16_t parent, uint16_t names) {
+            EntityRecord r;
+            r.multiplayerId = id;
+            r.flags = ENTITYRECORD_CREATE | ENTITYRECORD_PROPERTIES;
+            r.templateGuid.bytes[0] = 7;
+            r.parentId = parent;
+            r.fields.Append(uint8_t(id), 8);
+            r.fields.referencedIds[0] = names;
+            r.dirtyMask = 1;
+            host.PostEntityRecord(r);
+        };
+        post(kParent, row.parentsParent, row.parentNames);
+        post(kChild, row.childsParent, kNoMultiplayerId);
+        MPMethodCall call;
+        call.methodId = 9;
+        call.AddEntityArg(kChild);
+        host.ReplicateMethodCall(host.GetRemotePlayer(0), call, true);
+        for (int i = 0; i < 10; ++i) m.Step(kSendIntervalUs + 1000);
+        const auto packetOf = [&](uint16_t id) {
+            for (size_t p = 0; p < creates.size(); ++p)
+                for (uint16_t c : creates[p])
+                    if (c == id) return int(p);
+            return -1;
+        };
+        int firstCall = -1;
+        for (size_t p = 0; p < callSent.size() && firstCall < 0; ++p)
+            if (callSent[p]) firstCall = int(p);
+        if (row.created) {
+            ASSERT_GE(packetOf(kParent), 0);
+            EXPECT_EQ(packetOf(kChild), packetOf(kParent)) << "the child waited a packet for a parent already written";
+            ASSERT_GE(firstCall, 0) << "the call never went";
+            EXPECT_GE(firstCall, packetOf(kChild)) << "the call went before the child's create";
+            EXPECT_LT(view.FirstCreate(kParent), view.FirstCreate(kChild));
+        } else {
+            EXPECT_EQ(packetOf(kChild), -1);
+            EXPECT_EQ(firstCall, -1) << "the call went before the child's create";
+        }
     }
 }
 
