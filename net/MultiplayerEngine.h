@@ -327,7 +327,10 @@ private:
     // Client: the received packet's creates whose template slot neither we nor the packet hold.
     uint32_t CreatesAwaitingTheirSlot(const PeerSyncRecord& peer, uint64_t packetNumber) const;
     void BindHistoryHead(PeerSyncRecord& peer);
-    bool WriteCall(PeerSyncRecord& peer, PeerSendPass& pass, EntityPassWriter* entities, const OutgoingCall& call);
+    // What became of a call in a pass: done with (written, or too large for any packet),
+    // waiting for an entity it names that cannot go yet, or left for want of room.
+    enum class CallSent { kDone, kWaits, kNoRoom };
+    CallSent WriteCall(PeerSyncRecord& peer, PeerSendPass& pass, EntityPassWriter* entities, const OutgoingCall& call);
 
     // ---- Entity replication (network thread; MultiplayerEngine_Replication.cpp) ----
     void ApplyEntityRecord(const EntityRecord& record);

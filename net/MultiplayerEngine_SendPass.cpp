@@ -94,31 +94,37 @@ bool MultiplayerEngine::WriteWithFallOver(PeerSyncRecord& peer, PeerSendPass& pa
 }
 
 // A call goes with the entities it names that the peer still needs created: written
-// just before it, and moved with it to the next packet when they do not fit or one of
-// them waits for its parent.
-bool MultiplayerEngine::WriteCall(PeerSyncRecord& peer, PeerSendPass& pass, EntityPassWriter* entities, const OutgoingCall& c) {
-    if (!entities) return WriteWithFallOver(peer, pass, SECTION_CALLS, &WriteCallAt, &c);
+// just before it, and moved with it to the next packet when they do not fit. While one of
+// them waits for its parent (which no fresh packet changes), the call waits with it, for a
+// later pass.
+MultiplayerEngine::CallSent MultiplayerEngine::WriteCall(PeerSyncRecord& peer, PeerSendPass& pass,
+                                                         EntityPassWriter* entities, const OutgoingCall& c) {
+    if (!entities)
+        return WriteWithFallOver(peer, pass, SECTION_CALLS, &WriteCallAt, &c) ? CallSent::kDone : CallSent::kNoRoom;
     const auto attempt = [&] {
         entities->Save();
-        // A call never goes before an entity it names: while one waits, the call waits.
+        // A call never goes before an entity it names.
         if (!entities->WriteCallEntities(c.call)) {
+            const bool noRoom = packet.Overflowed();
             entities->Restore();
-            return false;
+            return noRoom ? CallSent::kNoRoom : CallSent::kWaits;
         }
         packet.BeginSection(SECTION_CALLS);
         const bool ok = WriteCallItem(packet, c.sequence, c.call) && !packet.Overflowed();
         packet.EndSection();
         if (!ok) entities->Restore();
-        return ok;
+        return ok ? CallSent::kDone : CallSent::kNoRoom;
     };
-    if (attempt()) return true;
+    const CallSent first = attempt();
+    if (first != CallSent::kNoRoom) return first;
     if (pass.packetsFlushed + 1 >= kMaxPacketsPerPass) {
         pass.complete = 0;
-        return false;
+        return CallSent::kNoRoom;
     }
-    if (!FlushPacket(peer, pass)) return false;
-    attempt();
-    return true;
+    if (!FlushPacket(peer, pass)) return CallSent::kNoRoom;
+    // In an empty packet: written, waiting, or too large for any packet (never sent).
+    const CallSent second = attempt();
+    return second == CallSent::kWaits ? CallSent::kWaits : CallSent::kDone;
 }
 
 void MultiplayerEngine::SendPass(PeerSyncRecord& peer) {
@@ -172,11 +178,19 @@ void MultiplayerEngine::SendPass(PeerSyncRecord& peer) {
     }
 
     EntityPassWriter* callEntities = pass.sendEntities ? &entities : nullptr;
+    // Reliable calls are taken in order: one that cannot go holds back those after it.
     for (const OutgoingCall& c : peer.reliableCalls)
-        if (!WriteCall(peer, pass, callEntities, c)) break;
-    size_t written = 0;
-    while (written < peer.unreliableCalls.size() && WriteCall(peer, pass, callEntities, peer.unreliableCalls[written])) ++written;
-    peer.unreliableCalls.erase(peer.unreliableCalls.begin(), peer.unreliableCalls.begin() + static_cast<long>(written));
+        if (WriteCall(peer, pass, callEntities, c) != CallSent::kDone) break;
+    // Unreliable calls written are removed; one that waits stays for a later pass, and
+    // those after it still go; without room, the rest stay.
+    size_t kept = 0, next = 0;
+    for (; next < peer.unreliableCalls.size(); ++next) {
+        const CallSent sent = WriteCall(peer, pass, callEntities, peer.unreliableCalls[next]);
+        if (sent == CallSent::kNoRoom) break;
+        if (sent == CallSent::kWaits) peer.unreliableCalls[kept++] = std::move(peer.unreliableCalls[next]);
+    }
+    for (; next < peer.unreliableCalls.size(); ++next) peer.unreliableCalls[kept++] = std::move(peer.unreliableCalls[next]);
+    peer.unreliableCalls.erase(peer.unreliableCalls.begin() + static_cast<long>(kept), peer.unreliableCalls.end());
 
     for (const OutgoingText& t : peer.texts)
         if (!WriteWithFallOver(peer, pass, SECTION_TEXTS, &WriteText, &t)) break;

@@ -10,6 +10,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <map>
 #include <vector>
 
@@ -319,16 +320,20 @@ TEST(EntityOrder, AnOldRecordArrivingAfterTheIdsLaterOnesChangesNothing) {
 // create (the sections of a packet are read in order: records before calls). Rows: the
 // parent names the child through its field, so the parent's walk meets the child first
 // and holds it until the parent is written, and the child then goes in the same packet;
-// two entities each the other's parent, so neither can go and the call waits with them.
+// two entities each the other's parent, so neither can go and the call waits with them;
+// the same with an unreliable call, which waits too, while an unreliable call posted after
+// it goes.
 TEST(EntityOrder, ACallNamingANewChildGoesNoEarlierThanTheChildsCreate) {
     struct Row {
         const char* name;
         uint16_t childsParent, parentsParent, parentNames;
         bool created;  // the child's create goes (in the parent's packet)
+        bool reliable;
     };
     constexpr uint16_t kParent = 20, kChild = 21;
-    const Row rows[] = {{"the parent names the child", kParent, kNoMultiplayerId, kChild, true},
-                        {"a loop of parents", kParent, kChild, kNoMultiplayerId, false}};
+    const Row rows[] = {{"the parent names the child", kParent, kNoMultiplayerId, kChild, true, true},
+                        {"a loop of parents", kParent, kChild, kNoMultiplayerId, false, true},
+                        {"a loop of parents, an unreliable call", kParent, kChild, kNoMultiplayerId, false, false}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         ClientView view;
@@ -341,16 +346,20 @@ TEST(EntityOrder, ACallNamingANewChildGoesNoEarlierThanTheChildsCreate) {
         // Per game packet to the client, in sending order: the ids created, and whether
         // the call went.
         std::vector<std::vector<uint16_t>> creates;
-        std::vector<bool> callSent;
+        std::vector<bool> callSent, laterCallSent;
         m.link.SetDelayRule(0, [&](const uint8_t* data, uint32_t length, uint32_t kind) -> int64_t {
             if (kind != NETFRAME_GAME_PACKET) return 0;
             const PacketItems items = ReadPacketItems(data, length);
             creates.emplace_back();
             for (const EntityRecord& r : items.records)
                 if (r.flags & ENTITYRECORD_CREATE) creates.back().push_back(r.multiplayerId);
-            bool call = false;
-            for (const MPMethodCall& c : items.calls) call = call || c.methodId == 9;
+            bool call = false, later = false;
+            for (const MPMethodCall& c : items.calls) {
+                call = call || c.methodId == 9;
+                later = later || c.methodId == 10;
+            }
             callSent.push_back(call);
+            laterCallSent.push_back(later);
             return 0;
         });
         const auto post = [&](uint16_t id, uint16_t parent, uint16_t names) {
@@ -369,7 +378,10 @@ TEST(EntityOrder, ACallNamingANewChildGoesNoEarlierThanTheChildsCreate) {
         MPMethodCall call;
         call.methodId = 9;
         call.AddEntityArg(kChild);
-        host.ReplicateMethodCall(host.GetRemotePlayer(0), call, true);
+        host.ReplicateMethodCall(host.GetRemotePlayer(0), call, row.reliable);
+        MPMethodCall later;
+        later.methodId = 10;
+        if (!row.reliable) host.ReplicateMethodCall(host.GetRemotePlayer(0), later, false);
         for (int i = 0; i < 10; ++i) m.Step(kSendIntervalUs + 1000);
         const auto packetOf = [&](uint16_t id) {
             for (size_t p = 0; p < creates.size(); ++p)
@@ -390,6 +402,9 @@ TEST(EntityOrder, ACallNamingANewChildGoesNoEarlierThanTheChildsCreate) {
             EXPECT_EQ(packetOf(kChild), -1);
             EXPECT_EQ(firstCall, -1) << "the call went before the child's create";
         }
+        if (row.reliable) continue;
+        EXPECT_NE(std::find(laterCallSent.begin(), laterCallSent.end(), true), laterCallSent.end())
+            << "a waiting unreliable call held back the one after it";
     }
 }
 
