@@ -151,6 +151,8 @@ struct SkinningPictureTest : sceneframe::SceneEntityFixture<shadertest::DrawingS
         EndScene();
         gpu.reset();  // their parts hold shader resources the fixture's close ends
         cpu.reset();
+        if (gRendererScene) gRendererScene->PostShutdown();
+        gVornexRenderer.FlushCommands(true);
         SceneEntityFixture::TearDown();
     }
 
